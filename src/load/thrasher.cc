@@ -1,0 +1,78 @@
+#include "load/thrasher.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "common/failure.h"
+#include "common/now_seconds.h"
+#include "load/interval_stats.h"
+#include "setup/run_config.h"
+
+uint64_t threads_to_start;
+
+namespace {
+
+pthread_mutex_t start_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t start_cond = PTHREAD_COND_INITIALIZER;
+
+// A zeroed, page-aligned working buffer of io_size bytes, never freed.
+// Zeroed so that a write never stores stale process memory on the target;
+// calloc gets large buffers straight from fresh zero pages.
+unsigned char* allocate_buffer(uint64_t io_size) {
+  const uintptr_t page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  void* allocation = calloc(1, page_size + io_size - 1);
+  if (allocation == nullptr) fail_with_error("malloc", errno);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(allocation) + page_size - 1;
+  return reinterpret_cast<unsigned char*>(address - address % page_size);
+}
+
+}  // namespace
+
+uint64_t count_whole_blocks(uint64_t file_size, uint64_t io_size) {
+  return file_size / io_size;
+}
+
+void* thrasher(void*) {
+  const int fd = config.fd;
+  const uint64_t io_size = config.io_size;
+  const double write_fraction_of_io = config.write_fraction_of_io;
+  unsigned char* const buffer = allocate_buffer(io_size);
+  const uint64_t nr_blocks = count_whole_blocks(static_cast<uint64_t>(config.file_size), io_size);
+  const double nr_blocks_as_double = static_cast<double>(nr_blocks);
+  const double fsync_threshold = write_fraction_of_io * config.fsync_fraction_of_writes;
+
+  // Each thrasher draws its first pair on arrival, before the count can reach
+  // zero: every such draw is then over before any thrasher leaves the barrier
+  // and starts drawing under stats_lock, so no two draws ever overlap.
+  pthread_mutex_lock(&start_lock);
+  double r1 = drand48();
+  double r2 = drand48();
+  threads_to_start -= 1;
+  if (threads_to_start == 0) {
+    pthread_cond_broadcast(&start_cond);
+  } else {
+    while (threads_to_start != 0) pthread_cond_wait(&start_cond, &start_lock);
+  }
+  pthread_mutex_unlock(&start_lock);
+
+  for (;;) {
+    const off_t offset =
+        static_cast<off_t>(choose_offset(r1, nr_blocks, nr_blocks_as_double, io_size));
+    const double t0 = now_seconds();
+    const bool write = is_write(r2, write_fraction_of_io);
+    const ssize_t moved =
+        write ? pwrite(fd, buffer, io_size, offset) : pread(fd, buffer, io_size, offset);
+    if (moved < 0) fail_with_error("thrasher read or write", errno);
+    if (wants_fsync(r2, fsync_threshold) && fsync(fd) != 0)
+      fail_with_error("thrasher fsync", errno);
+    const double latency_seconds = now_seconds() - t0;
+
+    pthread_mutex_lock(&stats_lock);
+    record_sample(&stats[write], latency_seconds);
+    r1 = drand48();
+    r2 = drand48();
+    pthread_mutex_unlock(&stats_lock);
+  }
+}

@@ -1,0 +1,3 @@
+#include "setup/run_config.h"
+
+run_config config;
