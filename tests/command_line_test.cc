@@ -1,0 +1,134 @@
+// The program's command line and start-up, black box: each row a command and
+// what it must write to standard error, with status 1 and nothing on stdout.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+struct start_up_case {
+  const char* name;
+  std::vector<std::string> arguments;  // "TARGET" stands for a 4 KiB scratch file
+  std::string expected_stderr;         // "USAGE" stands for the usage message
+};
+
+TEST(CommandLine, RejectedArgumentsAndStartUpFailures) {
+  scratch_dir scratch("/dev/shm");
+  const std::string target = scratch.make_file("target", 4096);
+  const std::string empty = scratch.make_file("empty", 0);
+  const std::string missing = scratch.path + "/missing";
+  const std::string folder = scratch.path + "/folder";
+  mkdir(folder.c_str(), 0755);
+  const start_up_case cases[] = {
+      {"no arguments", {}, "USAGE"},
+      {"five arguments", {"TARGET", "1", "0", "0", "512"}, "USAGE"},
+      {"eight arguments", {"TARGET", "1", "0", "0", "512", "1", "1", "1"}, "USAGE"},
+      {"zero threads", {"TARGET", "0", "0", "0", "512", "1", "1"}, "USAGE"},
+      {"minus one threads", {"TARGET", "-1", "0", "0", "512", "1", "1"}, "USAGE"},
+      {"threads past 64 bits", {"TARGET", "18446744073709551616", "0", "0", "512", "1"}, "USAGE"},
+      {"write fraction 1.5", {"TARGET", "1", "1.5", "0", "512", "1", "1"}, "USAGE"},
+      {"fsync fraction -0.1", {"TARGET", "1", "0", "-0.1", "512", "1", "1"}, "USAGE"},
+      {"write fraction nan", {"TARGET", "1", "nan", "0", "512", "1", "1"}, "USAGE"},
+      {"fraction then blank", {"TARGET", "1", "0 ", "0", "512", "1", "1"}, "USAGE"},
+      {"io_size 0", {"TARGET", "1", "0", "0", "0", "1", "1"}, "USAGE"},
+      {"io_size octal 010", {"TARGET", "1", "0", "0", "010", "1", "1"}, "USAGE"},
+      {"io_size -512", {"TARGET", "1", "0", "0", "-512", "1", "1"}, "USAGE"},
+      {"interval 0", {"TARGET", "1", "0", "0", "512", "0", "1"}, "USAGE"},
+      {"interval 2^32", {"TARGET", "1", "0", "0", "512", "4294967296", "1"}, "USAGE"},
+      {"interval 2^32 + 1", {"TARGET", "1", "0", "0", "512", "4294967297", "1"}, "USAGE"},
+      {"samples 2^32", {"TARGET", "1", "0", "0", "512", "1", "4294967296"}, "USAGE"},
+      {"missing target",
+       {missing, "1", "0", "0", "512", "1", "1"},
+       "open: No such file or directory\n"},
+      {"folder opened for writing",
+       {folder, "1", "0.5", "0", "512", "1", "1"},
+       "open: Is a directory\n"},
+      {"target one byte short",
+       {"TARGET", "1", "0", "0", "8192", "1", "1"},
+       "file is smaller than io_size\n"},
+      {"empty target", {empty, "1", "0", "0", "512", "1", "1"}, "file is smaller than io_size\n"},
+  };
+  for (const start_up_case& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    for (std::string& argument : arguments) {
+      if (argument == "TARGET") argument = target;
+    }
+    const run_result result = run_iothrash(arguments);
+    const std::string expected =
+        c.expected_stderr == "USAGE" ? usage_message(iothrash_path()) : c.expected_stderr;
+    EXPECT_EQ(result.err, expected) << c.name;
+    EXPECT_EQ(result.exit_status, 1) << c.name;
+    EXPECT_EQ(result.out, "") << c.name;
+  }
+}
+
+TEST(CommandLine, UsageNamesTheProgramAsInvoked) {
+  scratch_dir scratch;
+  const std::string other_name = scratch.path + "/my-name";
+  ASSERT_EQ(symlink(iothrash_path().c_str(), other_name.c_str()), 0);
+  const run_result result = run_command({other_name, "x"});
+  EXPECT_EQ(result.err, usage_message(other_name));
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+TEST(CommandLine, TargetExactlyOneIoSizeStartsAndBaseZeroArgumentsWork) {
+  scratch_dir scratch("/dev/shm");
+  const std::string target = scratch.make_file("target", 4096);
+  // 010 threads are 8, 0x1000 bytes are 4096, an empty seventh argument would
+  // mean no limit, so one sample is asked for here.
+  const run_result result = run_iothrash({target, "010", "", "", "0x1000", "1", "1"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(lines_of(result.out).size(), 4u) << result.out;
+}
+
+TEST(CommandLine, ReadOnlyTargetIsUsedOnlyWhenNothingWrites) {
+  scratch_dir scratch("/dev/shm");
+  const std::string target = scratch.make_file("target", 65536);
+  chmod(scratch.path.c_str(), 0755);
+  chmod(target.c_str(), 0444);
+  // Root may write anything, so drop to nobody where we are root.
+  std::vector<std::string> as_user;
+  if (running_as_root()) {
+    if (!have_program("setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
+    as_user = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  std::vector<std::string> writing = as_user;
+  writing.insert(writing.end(), {iothrash_path(), target, "1", "0.1", "0", "4096", "1", "1"});
+  const run_result refused = run_command(writing);
+  EXPECT_EQ(refused.err, "open: Permission denied\n");
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_EQ(refused.out, "");
+
+  std::vector<std::string> reading = as_user;
+  reading.insert(reading.end(), {iothrash_path(), target, "1", "0", "1", "4096", "1", "1"});
+  const run_result used = run_command(reading);
+  EXPECT_EQ(used.exit_status, 0) << used.err;
+  EXPECT_EQ(lines_of(used.out).size(), 4u) << used.out;
+}
+
+TEST(CommandLine, ThreadCreationFailureIsReported) {
+  scratch_dir scratch("/dev/shm");
+  const std::string target = scratch.make_file("target", 65536);
+  // A thread limit far below the count asked for makes pthread_create fail
+  // for real; prlimit sets it for the one run.
+  if (!have_program("prlimit")) GTEST_SKIP() << "needs prlimit";
+  std::vector<std::string> argv = {"prlimit", "--nproc=20"};
+  if (running_as_root()) {
+    // Root is exempt from RLIMIT_NPROC; run as nobody.
+    if (!have_program("setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
+    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=20"};
+  }
+  chmod(scratch.path.c_str(), 0755);
+  argv.insert(argv.end(), {iothrash_path(), target, "1000", "0", "0", "4096", "1", "1"});
+  const run_result result = run_command(argv);
+  EXPECT_EQ(result.err, "pthread_create: Resource temporarily unavailable\n");
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "");
+}
+
+}  // namespace

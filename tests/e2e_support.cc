@@ -1,0 +1,236 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+double monotonic_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Reads what is there without blocking; returns false at end of file.
+bool drain(int fd, std::string* into) {
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got > 0) {
+      into->append(chunk, static_cast<size_t>(got));
+      continue;
+    }
+    if (got == 0) return false;
+    return errno == EAGAIN || errno == EINTR;
+  }
+}
+
+long count_newlines(const std::string& text) {
+  return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string shell_quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+int run_shell_quietly(const std::string& command, std::string* output = nullptr) {
+  run_result result = run_command({"/bin/sh", "-c", command});
+  if (output != nullptr) *output = result.out + result.err;
+  return result.exit_status;
+}
+
+}  // namespace
+
+std::string iothrash_path() {
+  return IOTHRASH_PATH;
+}
+
+run_result run_command(const std::vector<std::string>& argv, const run_options& options) {
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2];
+  const bool out_to_pipe = options.stdout_path.empty() && options.stdout_fd < 0;
+  if (out_to_pipe && pipe(out_pipe) != 0) abort();
+  if (pipe(err_pipe) != 0) abort();
+
+  std::vector<std::string> environment_entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) environment_entries.push_back(*entry);
+  for (const std::string& extra : options.environment) environment_entries.push_back(extra);
+  std::vector<char*> envp;
+  for (std::string& entry : environment_entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_copy = argv;
+  std::vector<char*> child_argv;
+  for (std::string& argument : argv_copy) child_argv.push_back(argument.data());
+  child_argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) abort();
+  if (pid == 0) {
+    setpgid(0, 0);  // so a timeout can kill everything it started
+    int in = options.stdin_fd >= 0 ? options.stdin_fd : open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    if (out_to_pipe) {
+      dup2(out_pipe[1], STDOUT_FILENO);
+    } else if (options.stdout_fd >= 0) {
+      dup2(options.stdout_fd, STDOUT_FILENO);
+    } else {
+      int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0) _exit(127);
+      dup2(out, STDOUT_FILENO);
+    }
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    execvpe(child_argv[0], child_argv.data(), envp.data());
+    _exit(127);
+  }
+
+  if (out_to_pipe) close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (out_to_pipe) fcntl(out_pipe[0], F_SETFL, O_NONBLOCK);
+  fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
+
+  run_result result;
+  const double deadline = monotonic_seconds() + options.timeout_seconds;
+  bool out_open = out_to_pipe;
+  bool err_open = true;
+  bool stop_sent = false;
+  bool exited = false;
+  int wait_status = 0;
+  double reaped_at = 0;
+  for (;;) {
+    pollfd fds[2];
+    int nr_fds = 0;
+    if (out_open) fds[nr_fds++] = {out_pipe[0], POLLIN, 0};
+    if (err_open) fds[nr_fds++] = {err_pipe[0], POLLIN, 0};
+    poll(fds, static_cast<nfds_t>(nr_fds), 20);
+    if (out_open) out_open = drain(out_pipe[0], &result.out);
+    if (err_open) err_open = drain(err_pipe[0], &result.err);
+
+    if (!exited && options.stop_after_lines > 0 && !stop_sent) {
+      const long nr_lines =
+          out_to_pipe ? count_newlines(result.out) : count_newlines(read_file(options.stdout_path));
+      if (nr_lines >= options.stop_after_lines) {
+        kill(pid, options.stop_signal);
+        stop_sent = true;
+      }
+    }
+    if (!exited && waitpid(pid, &wait_status, WNOHANG) == pid) {
+      exited = true;
+      reaped_at = monotonic_seconds();
+    }
+    // Whatever the program left running still holds the pipes; give it a
+    // moment, not for ever.
+    if (exited && ((!out_open && !err_open) || monotonic_seconds() > reaped_at + 2)) break;
+    if (!exited && monotonic_seconds() > deadline) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      result.timed_out = true;
+      waitpid(pid, &wait_status, 0);
+      exited = true;
+      reaped_at = monotonic_seconds();
+    }
+  }
+  kill(-pid, SIGKILL);  // anything of its group still alive
+  if (out_to_pipe) close(out_pipe[0]);
+  close(err_pipe[0]);
+  if (WIFEXITED(wait_status)) result.exit_status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
+  return result;
+}
+
+run_result run_iothrash(const std::vector<std::string>& arguments, const run_options& options) {
+  std::vector<std::string> argv = {iothrash_path()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return run_command(argv, options);
+}
+
+std::string usage_message(const std::string& program_name) {
+  return "usage: " + program_name +
+         " filename nr_threads write_fraction_of_io fsync_fraction_of_writes io_size "
+         "nr_seconds_between_samples [nr_samples]\n"
+         "io_size must be a positive multiple of 512 bytes\n";
+}
+
+bool have_program(const std::string& name) {
+  return run_shell_quietly("command -v " + shell_quote(name) + " >/dev/null 2>&1") == 0;
+}
+
+bool running_as_root() {
+  return geteuid() == 0;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+scratch_dir::scratch_dir(const char* parent) {
+  std::string pattern = std::string(parent) + "/iothrash-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) abort();
+  path = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+  run_shell_quietly("rm -rf " + shell_quote(path));
+}
+
+std::string scratch_dir::make_file(const std::string& name, long long size_bytes) const {
+  const std::string file = path + "/" + name;
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0 || ftruncate(fd, size_bytes) != 0) abort();
+  close(fd);
+  return file;
+}
+
+loop_device::loop_device(const std::string& backing_file) {
+  std::string output;
+  if (run_shell_quietly("losetup --find --show " + shell_quote(backing_file), &output) == 0) {
+    path = output.substr(0, output.find('\n'));
+  }
+}
+
+loop_device::~loop_device() {
+  if (!path.empty()) run_shell_quietly("losetup -d " + shell_quote(path));
+}
+
+mounted_ext4::mounted_ext4(const scratch_dir& where, long long image_bytes) {
+  const std::string image = where.make_file("ext4.img", image_bytes);
+  const std::string point = where.path + "/mnt";
+  mkdir(point.c_str(), 0755);
+  if (run_shell_quietly("mkfs.ext4 -q -F " + shell_quote(image), &error) != 0) return;
+  if (run_shell_quietly("mount -o loop " + shell_quote(image) + " " + shell_quote(point), &error) !=
+      0) {
+    return;
+  }
+  mount_point = point;
+  error.clear();
+}
+
+mounted_ext4::~mounted_ext4() {
+  if (!mount_point.empty()) run_shell_quietly("umount " + shell_quote(mount_point));
+}

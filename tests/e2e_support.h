@@ -1,0 +1,101 @@
+// Running the built iothrash as a user would, for the end-to-end tests.
+//
+// Thread safety: call from the test's own thread only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The program under test, as built.
+std::string iothrash_path();
+
+// What a finished (or stopped) run left behind.
+struct run_result {
+  int exit_status = -1;    // -1 when ended by a signal
+  int signal = 0;          // the ending signal, 0 when it exited
+  bool timed_out = false;  // killed with SIGKILL after the timeout
+  std::string out;         // standard output (empty when it went to a file)
+  std::string err;         // standard error
+};
+
+struct run_options {
+  // Standard input: /dev/null unless a descriptor is given (it is dup'ed).
+  int stdin_fd = -1;
+  // Standard output: a pipe read into run_result::out, or this file when set
+  // (a path such as /dev/full or a scratch file).
+  std::string stdout_path;
+  // Standard output to this descriptor instead (a terminal, say); -1: unused.
+  int stdout_fd = -1;
+  // SIGKILL after this long; the result says timed_out.
+  double timeout_seconds = 30;
+  // When > 0: send `stop_signal` once standard output (the pipe) or the file
+  // at stdout_path holds this many newlines.
+  int stop_after_lines = 0;
+  int stop_signal = SIGINT;
+  // Extra environment entries, "NAME=value".
+  std::vector<std::string> environment;
+};
+
+// Runs `argv` (argv[0] is the program to exec, looked up in PATH) and waits.
+run_result run_command(const std::vector<std::string>& argv, const run_options& options = {});
+
+// Runs iothrash with `arguments` after its name.
+run_result run_iothrash(const std::vector<std::string>& arguments, const run_options& options = {});
+
+// The usage message as iothrash prints it for `program_name`.
+std::string usage_message(const std::string& program_name);
+
+// True when `name` is an executable in PATH.
+bool have_program(const std::string& name);
+bool running_as_root();
+
+// Splits text into lines without their newlines (a last partial line kept).
+std::vector<std::string> lines_of(const std::string& text);
+
+// Reads a whole file; empty when it cannot.
+std::string read_file(const std::string& path);
+
+// A scratch folder, removed with everything in it when the test ends.
+struct scratch_dir {
+  explicit scratch_dir(const char* parent = "/tmp");
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+  // A file of `size_bytes` under the folder (sparse), returning its path.
+  std::string make_file(const std::string& name, long long size_bytes) const;
+  std::string path;
+};
+
+// A loop block device over a file, detached when the test ends.
+struct loop_device {
+  explicit loop_device(const std::string& backing_file);
+  ~loop_device();
+  loop_device(const loop_device&) = delete;
+  loop_device& operator=(const loop_device&) = delete;
+  std::string path;  // empty when it could not be attached
+};
+
+// A small ext4 image mounted with -o loop on a folder, unmounted when the test
+// ends.
+struct mounted_ext4 {
+  mounted_ext4(const scratch_dir& where, long long image_bytes);
+  ~mounted_ext4();
+  mounted_ext4(const mounted_ext4&) = delete;
+  mounted_ext4& operator=(const mounted_ext4&) = delete;
+  std::string mount_point;  // empty when it could not be mounted
+  std::string error;        // why not
+};
+
+// Skips the test unless it runs as root.
+#define SKIP_UNLESS_ROOT()                                \
+  do {                                                    \
+    if (!running_as_root()) GTEST_SKIP() << "needs root"; \
+  } while (0)
+
+// Skips the test unless `program` is in PATH.
+#define SKIP_UNLESS_PROGRAM(program)                                         \
+  do {                                                                       \
+    if (!have_program(program)) GTEST_SKIP() << "needs " program " in PATH"; \
+  } while (0)
