@@ -24,8 +24,9 @@ unsigned char* allocate_buffer(uint64_t io_size) {
   const uintptr_t page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   void* allocation = calloc(1, page_size + io_size - 1);
   if (allocation == nullptr) fail_with_error("malloc", errno);
-  const uintptr_t address = reinterpret_cast<uintptr_t>(allocation) + page_size - 1;
-  return reinterpret_cast<unsigned char*>(address - address % page_size);
+  unsigned char* const start = static_cast<unsigned char*>(allocation);
+  const uintptr_t misalignment = reinterpret_cast<uintptr_t>(start) % page_size;
+  return misalignment == 0 ? start : start + (page_size - misalignment);
 }
 
 }  // namespace
