@@ -16,13 +16,13 @@
 
 extern char** environ;
 
-namespace {
-
 double monotonic_seconds() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
+
+namespace {
 
 // Reads what is there without blocking; returns false at end of file.
 bool drain(int fd, std::string* into) {
@@ -82,6 +82,13 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
   if (pid < 0) abort();
   if (pid == 0) {
     setpgid(0, 0);  // so a timeout can kill everything it started
+    // A job started in the background by a script inherits SIGINT ignored,
+    // and ignored signals stay ignored across exec; a user's shell gives the
+    // program the defaults, so the tests do too.
+    for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGPIPE}) signal(signal_number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     int in = options.stdin_fd >= 0 ? options.stdin_fd : open("/dev/null", O_RDONLY);
     dup2(in, STDIN_FILENO);
     if (out_to_pipe) {

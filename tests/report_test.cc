@@ -124,26 +124,6 @@ void expect_report(const std::string& text, int nr_data_lines, int lines_per_hea
   EXPECT_EQ(shape, expected_shape) << where << " (H header, d data line, ? neither):\n" << text;
 }
 
-double monotonic_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// A job started in the background by a script inherits SIGINT ignored, and an
-// ignored signal stays ignored across exec; a user's terminal gives the
-// program the default, so the test does too while it lives.
-struct default_disposition {
-  explicit default_disposition(int signal_number) : signal_number(signal_number) {
-    struct sigaction to_default = {};
-    to_default.sa_handler = SIG_DFL;
-    sigaction(signal_number, &to_default, &saved);
-  }
-  ~default_disposition() { sigaction(signal_number, &saved, nullptr); }
-  int signal_number;
-  struct sigaction saved;
-};
-
 // Runs each of `runs` in a forked copy of this test process, all at once, so
 // that runs of many intervals overlap; the results come back in order.
 std::vector<run_result> run_at_once(const std::vector<std::function<run_result()>>& runs) {
@@ -349,7 +329,6 @@ struct stop_case {
 TEST(Report, StoppedRunKeepsEveryFinishedLine) {
   scratch_dir scratch("/dev/shm");
   const std::string target = scratch.make_file("target", 1 << 20);
-  const default_disposition interruptible(SIGINT);
   const stop_case cases[] = {
       {"stdout a file, SIGINT", true, SIGINT, 5},
       {"stdout a pipe, SIGTERM", false, SIGTERM, 4},
@@ -386,7 +365,7 @@ TEST(Report, StoppedRunKeepsEveryFinishedLine) {
   }
 }
 
-TEST(Report, UnwritableStdoutEndsTheRun) {
+TEST(ShortRun, UnwritableStdoutEndsTheRun) {
   scratch_dir scratch("/dev/shm");
   const std::string target = scratch.make_file("target", 1 << 20);
   run_options options;
