@@ -17,7 +17,7 @@ struct start_up_case {
 };
 
 TEST(CommandLine, RejectedArgumentsAndStartUpFailures) {
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 4096);
   const std::string empty = scratch.make_file("empty", 0);
   const std::string missing = scratch.path + "/missing";
@@ -76,7 +76,7 @@ TEST(CommandLine, UsageNamesTheProgramAsInvoked) {
 }
 
 TEST(CommandLine, TargetExactlyOneIoSizeStartsAndBaseZeroArgumentsWork) {
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 4096);
   // 010 threads are 8, 0x1000 bytes are 4096, an empty seventh argument would
   // mean no limit, so one sample is asked for here.
@@ -87,7 +87,7 @@ TEST(CommandLine, TargetExactlyOneIoSizeStartsAndBaseZeroArgumentsWork) {
 }
 
 TEST(CommandLine, ReadOnlyTargetIsUsedOnlyWhenNothingWrites) {
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 65536);
   chmod(scratch.path.c_str(), 0755);
   chmod(target.c_str(), 0444);
@@ -112,7 +112,7 @@ TEST(CommandLine, ReadOnlyTargetIsUsedOnlyWhenNothingWrites) {
 }
 
 TEST(CommandLine, ThreadCreationFailureIsReported) {
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 65536);
   // A thread limit far below the count asked for makes pthread_create fail
   // for real; prlimit sets it for the one run.
@@ -129,6 +129,48 @@ TEST(CommandLine, ThreadCreationFailureIsReported) {
   EXPECT_EQ(result.err, "pthread_create: Resource temporarily unavailable\n");
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.out, "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandLine, AllocationFailureIsReported) {
+  if (!have_program("prlimit")) GTEST_SKIP() << "needs prlimit";
+  scratch_dir scratch(direct_io_scratch_parent());
+  const std::string target = scratch.make_file("target", 1ll << 30);
+  // An address-space limit below one 1 GiB buffer makes the allocation fail
+  // for real.
+  const run_result result = run_command({"prlimit", "--as=400000000", iothrash_path(), target, "1",
+                                         "0", "0", "1073741824", "1", "1"});
+  EXPECT_EQ(result.err, "malloc: Cannot allocate memory\n");
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(CommandLine, ClosedStandardDescriptorsNeverReachTheTarget) {
+  scratch_dir scratch(direct_io_scratch_parent());
+  struct {
+    const char* name;
+    const char* redirection;
+    const char* io_size;
+    std::string expected_stderr;
+  } const cases[] = {
+      // The report cannot be written, so the run ends with that report.
+      {"stdout closed", ">&-", "4096", "stdout: Bad file descriptor\n"},
+      // The failure message has nowhere to go, but must not go into the target.
+      {"stderr closed", "2>&-", "131072", ""},
+      {"stdin closed", "<&-", "131072", "file is smaller than io_size\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string target = scratch.make_file(c.name, 65536);
+    const run_result result =
+        run_command({"/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + c.redirection,
+                     iothrash_path(), target, "1", "0.5", "0", c.io_size, "1", "1"});
+    EXPECT_EQ(result.err, c.expected_stderr) << c.name;
+    EXPECT_EQ(result.exit_status, 1) << c.name;
+    EXPECT_EQ(read_file(target), std::string(65536, '\0')) << c.name << ": the target changed";
+  }
 }
 
 }  // namespace

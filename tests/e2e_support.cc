@@ -202,8 +202,24 @@ scratch_dir::scratch_dir(const char* parent) {
   path = pattern;
 }
 
+// --one-file-system: should a mount below still be there, never empty it.
 scratch_dir::~scratch_dir() {
-  run_shell_quietly("rm -rf " + shell_quote(path));
+  run_shell_quietly("rm -rf --one-file-system " + shell_quote(path));
+}
+
+const char* direct_io_scratch_parent() {
+  static const char* const parent = [] {
+    char probe[] = "/dev/shm/iothrash-probe-XXXXXX";
+    const int fd = mkstemp(probe);
+    if (fd < 0) return "/var/tmp";
+    close(fd);
+    const int direct_fd = open(probe, O_RDWR | O_DIRECT);
+    unlink(probe);
+    if (direct_fd < 0) return "/var/tmp";
+    close(direct_fd);
+    return "/dev/shm";
+  }();
+  return parent;
 }
 
 std::string scratch_dir::make_file(const std::string& name, long long size_bytes) const {
@@ -222,7 +238,9 @@ loop_device::loop_device(const std::string& backing_file) {
 }
 
 loop_device::~loop_device() {
-  if (!path.empty()) run_shell_quietly("losetup -d " + shell_quote(path));
+  if (!path.empty() && run_shell_quietly("losetup -d " + shell_quote(path)) != 0) {
+    ADD_FAILURE() << "could not detach " << path;
+  }
 }
 
 mounted_ext4::mounted_ext4(const scratch_dir& where, long long image_bytes) {
@@ -239,5 +257,9 @@ mounted_ext4::mounted_ext4(const scratch_dir& where, long long image_bytes) {
 }
 
 mounted_ext4::~mounted_ext4() {
-  if (!mount_point.empty()) run_shell_quietly("umount " + shell_quote(mount_point));
+  if (mount_point.empty()) return;
+  if (run_shell_quietly("umount " + shell_quote(mount_point)) == 0) return;
+  // Something still holds it: detach it now, let the kernel finish later.
+  run_shell_quietly("umount -l " + shell_quote(mount_point));
+  ADD_FAILURE() << "had to unmount " << mount_point << " lazily: something still held it";
 }

@@ -71,6 +71,10 @@ struct scratch_dir {
   std::string path;
 };
 
+// A folder for scratch targets that takes direct I/O: /dev/shm when its
+// tmpfs does (fast), else /var/tmp.
+const char* direct_io_scratch_parent();
+
 // A loop block device over a file, detached when the test ends.
 struct loop_device {
   explicit loop_device(const std::string& backing_file);

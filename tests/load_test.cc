@@ -235,7 +235,7 @@ struct pattern_case {
 
 TEST(LoadPattern, OpenFlagsOffsetsKindsAndFsyncsAsTraced) {
   SKIP_UNLESS_PROGRAM("strace");
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   // Targets of a few blocks, so that in one interval every block, the last
   // one above all, must be reached; ragged sizes leave a tail never touched.
   const pattern_case cases[] = {
@@ -279,7 +279,7 @@ TEST(LoadPattern, OpenFlagsOffsetsKindsAndFsyncsAsTraced) {
 TEST(LoadPattern, WritesStoreOnlyTheZeroedBuffer) {
   // A write must never put stale process memory on the target: whatever a
   // block holds afterwards is what it held before or the zeroed buffer.
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.path + "/target";
   const long long io_size = 4096;
   const std::string before(256 * io_size, '\xAB');
@@ -289,8 +289,13 @@ TEST(LoadPattern, WritesStoreOnlyTheZeroedBuffer) {
     ASSERT_EQ(write(fd, before.data(), before.size()), static_cast<ssize_t>(before.size()));
     close(fd);
   }
+  // Fresh memory from the system is zero anyway; MALLOC_PERTURB_ makes the C
+  // library fill each allocation with other bytes, so only a buffer the
+  // program zeroes itself writes zeros.
+  run_options options;
+  options.environment = {"MALLOC_PERTURB_=85"};
   const run_result result =
-      run_iothrash({target, "1", "1", "0", std::to_string(io_size), "1", "1"});
+      run_iothrash({target, "1", "1", "0", std::to_string(io_size), "1", "1"}, options);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const std::string after = read_file(target);
   ASSERT_EQ(after.size(), before.size());
@@ -316,7 +321,7 @@ struct fault_case {
 
 TEST(LoadFaults, InjectedFailuresGiveOneReportAndStatusOne) {
   SKIP_UNLESS_PROGRAM("strace");
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 1 << 20);
   const std::string io_error = "thrasher read or write: Input/output error\n";
   // strace counts calls per thread, so "when=50" fails every thrasher's 50th.
@@ -342,11 +347,12 @@ TEST(LoadFaults, InjectedFailuresGiveOneReportAndStatusOne) {
        "thrasher fsync: Input/output error\n",
        {0, kHeaderLines},
        1},
-      // The fifth read stalls 1.5 s, then fails: the line of the first second
-      // is out, the figures of the interval it fails in never are.
+      // The fifth read stalls 3 s, then fails, a second clear of either end of
+      // the second 2 s interval: the first line is out, the figures of the
+      // interval it fails in never are.
       {"a read fails in the second interval",
-       {"-e", "trace=pread64", "-e", "inject=pread64:error=EIO:delay_enter=1500000:when=5"},
-       {"1", "0", "0", "4096", "1"},
+       {"-e", "trace=pread64", "-e", "inject=pread64:error=EIO:delay_enter=3000000:when=5"},
+       {"1", "0", "0", "4096", "2"},
        io_error,
        {kHeaderLines + 1},
        1},
@@ -434,7 +440,7 @@ TEST(LoadTargets, BlockDeviceIsSizedBySeekingToItsEnd) {
   SKIP_UNLESS_ROOT();
   SKIP_UNLESS_PROGRAM("losetup");
   SKIP_UNLESS_PROGRAM("strace");
-  scratch_dir scratch("/dev/shm");
+  scratch_dir scratch(direct_io_scratch_parent());
   // A size that is no multiple of io_size: its tail must stay untouched.
   const long long size = (8 << 20) + 1536;
   const long long io_size = 4096;

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "common/failure.h"
 
 namespace {
@@ -20,6 +22,9 @@ bool parse_unsigned(const char* text, uint64_t largest, uint64_t* value) {
   while (isspace(static_cast<unsigned char>(*first))) ++first;
   // strtoull would quietly negate "-1" into the largest value.
   if (*first == '-') return false;
+  if (*first == '+') ++first;
+  // Newer C libraries read 0b as a binary prefix; this tool never has.
+  if (first[0] == '0' && (first[1] == 'b' || first[1] == 'B')) return false;
   char* end = nullptr;
   errno = 0;
   unsigned long long parsed = strtoull(text, &end, 0);
@@ -57,19 +62,18 @@ bool parse_arguments(int argc, const char* const* argv, run_config* parsed) {
   return true;
 }
 
-int format_usage(char* text, int text_capacity, const char* program_name) {
-  int length = snprintf(text, static_cast<size_t>(text_capacity),
-                        "usage: %s filename nr_threads write_fraction_of_io "
-                        "fsync_fraction_of_writes io_size nr_seconds_between_samples "
-                        "[nr_samples]\nio_size must be a positive multiple of %u bytes\n",
-                        program_name, kIoSizeUnitBytes);
-  if (length >= text_capacity) length = text_capacity - 1;
-  return length;
+std::string usage_text(const char* program_name) {
+  const char* const format =
+      "usage: %s filename nr_threads write_fraction_of_io fsync_fraction_of_writes io_size "
+      "nr_seconds_between_samples [nr_samples]\nio_size must be a positive multiple of %u "
+      "bytes\n";
+  std::string text(
+      static_cast<size_t>(snprintf(nullptr, 0, format, program_name, kIoSizeUnitBytes)), '\0');
+  snprintf(text.data(), text.size() + 1, format, program_name, kIoSizeUnitBytes);
+  return text;
 }
 
 void parse_command_line(int argc, char** argv) {
   if (parse_arguments(argc, argv, &config)) return;
-  char usage[4096];
-  format_usage(usage, sizeof usage, argc > 0 ? argv[0] : "iothrash");
-  fail_with_message(usage);
+  fail_with_message(usage_text(argc > 0 ? argv[0] : "iothrash").c_str());
 }

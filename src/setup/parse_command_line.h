@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 #include "setup/run_config.h"
 
 // An unsigned integer in the manner of strtoul with base 0 (leading blanks, an
@@ -21,8 +23,8 @@ bool parse_fraction(const char* text, double* value);
 // Returns false when the count or any argument is rejected.
 bool parse_arguments(int argc, const char* const* argv, run_config* parsed);
 
-// The usage text for `program_name`, NUL-terminated; returns its length.
-int format_usage(char* text, int text_capacity, const char* program_name);
+// The usage message for `program_name`, both lines.
+std::string usage_text(const char* program_name);
 
 // parse_arguments() into `config`, or the usage message and status 1.
 void parse_command_line(int argc, char** argv);

@@ -40,6 +40,8 @@ const ArgumentsCase kArgumentsCases[] = {
     {"sign alone", {"f", "+", "0", "0", "512", "1"}, false},
     {"blank alone", {"f", " ", "0", "0", "512", "1"}, false},
     {"bare hex prefix", {"f", "0x", "0", "0", "512", "1"}, false},
+    {"binary prefix", {"f", "0b10", "0", "0", "512", "1"}, false},
+    {"plus and binary prefix", {"f", "1", "0", "0", "+0B1000000000", "1"}, false},
     // Minus signs and overflow are refused rather than wrapped.
     {"minus one threads", {"f", "-1", "0", "0", "512", "1"}, false},
     {"blank then minus", {"f", " -1", "0", "0", "512", "1"}, false},
@@ -126,13 +128,13 @@ TEST(ParseArguments, TableOfCases) {
 }
 
 TEST(FormatUsage, IsTheExactMessage) {
-  char usage[1024];
-  const int length = format_usage(usage, sizeof usage, "./iothrash");
   const std::string expected =
       "usage: ./iothrash filename nr_threads write_fraction_of_io fsync_fraction_of_writes "
       "io_size nr_seconds_between_samples [nr_samples]\n"
       "io_size must be a positive multiple of 512 bytes\n";
-  EXPECT_EQ(std::string(usage, static_cast<size_t>(length)), expected);
+  EXPECT_EQ(usage_text("./iothrash"), expected);
+  const std::string long_name(5000, 'x');
+  EXPECT_EQ(usage_text(long_name.c_str()).substr(0, 5008), "usage: " + long_name + " ");
 }
 
 }  // namespace

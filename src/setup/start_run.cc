@@ -9,7 +9,22 @@
 #include "load/thrasher.h"
 #include "setup/run_config.h"
 
+namespace {
+
+// With standard output or error closed, the target would take its number and
+// the report or a failure message would be written into the target. Each
+// closed one is held by /dev/null opened read-only, so that writing to it
+// fails instead: a closed standard output ends the run with its report.
+void hold_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDONLY);
+  }
+}
+
+}  // namespace
+
 void start_run() {
+  hold_standard_descriptors();
   config.fd = open(config.filename, open_flags_for(config.write_fraction_of_io));
   if (config.fd < 0) fail_with_error("open", errno);
   // Devices report no size in stat(); the seek to the end works for both.
