@@ -145,7 +145,9 @@ TEST(CommandLine, AllocationFailureIsReported) {
                                          "0", "0", "1073741824", "1", "1"});
   EXPECT_EQ(result.err, "malloc: Cannot allocate memory\n");
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.out, "");
+  // Buffers are allocated by the threads, so the header may be out already;
+  // no data line ever is.
+  EXPECT_TRUE(result.out.empty() || lines_of(result.out).size() == 3) << result.out;
 }
 
 TEST(CommandLine, ClosedStandardDescriptorsNeverReachTheTarget) {

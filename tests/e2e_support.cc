@@ -203,8 +203,17 @@ scratch_dir::scratch_dir(const char* parent) {
 }
 
 // --one-file-system: should a mount below still be there, never empty it.
+// Tried again a little later: a traced run's last files can still be coming
+// in while the tracer winds down after a failure.
 scratch_dir::~scratch_dir() {
-  run_shell_quietly("rm -rf --one-file-system " + shell_quote(path));
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (run_shell_quietly("rm -rf --one-file-system " + shell_quote(path)) == 0 &&
+        access(path.c_str(), F_OK) != 0) {
+      return;
+    }
+    usleep(200000);
+  }
+  ADD_FAILURE() << "could not remove " << path;
 }
 
 const char* direct_io_scratch_parent() {
