@@ -1,6 +1,8 @@
 // Running the built iothrash as a user would, for the end-to-end tests.
 //
-// Thread safety: call from the test's own thread only.
+// Thread safety: run_command() and run_iothrash() may run in several threads
+// at once (each child closes every descriptor it did not ask for before it
+// execs); everything else is for the test's own thread.
 #pragma once
 
 #include <gtest/gtest.h>

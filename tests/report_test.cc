@@ -9,7 +9,6 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -125,59 +125,15 @@ void expect_report(const std::string& text, int nr_data_lines, int lines_per_hea
   EXPECT_EQ(shape, expected_shape) << where << " (H header, d data line, ? neither):\n" << text;
 }
 
-// Runs each of `runs` in a forked copy of this test process, all at once, so
-// that runs of many intervals overlap; the results come back in order.
+// Runs each of `runs` in a thread of its own, all at once, so that runs of
+// many intervals overlap; the results come back in order.
 std::vector<run_result> run_at_once(const std::vector<std::function<run_result()>>& runs) {
-  std::vector<std::pair<pid_t, int>> children;
-  for (const std::function<run_result()>& run : runs) {
-    int link[2];
-    if (pipe(link) != 0) abort();
-    fflush(nullptr);  // so the copy does not print this process's buffered output again
-    const pid_t pid = fork();
-    if (pid < 0) abort();
-    if (pid == 0) {
-      close(link[0]);
-      const run_result result = run();
-      char head[128];
-      snprintf(head, sizeof head, "%d %d %d %zu %zu\n", result.exit_status, result.signal,
-               result.timed_out ? 1 : 0, result.out.size(), result.err.size());
-      const std::string message = head + result.out + result.err;
-      for (size_t done = 0; done < message.size();) {
-        const ssize_t written = write(link[1], message.data() + done, message.size() - done);
-        if (written <= 0) _exit(1);
-        done += static_cast<size_t>(written);
-      }
-      _exit(0);  // no test teardown in the copy: the scratch files are the parent's
-    }
-    close(link[1]);
-    children.emplace_back(pid, link[0]);
+  std::vector<run_result> results(runs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    threads.emplace_back([&runs, &results, i] { results[i] = runs[i](); });
   }
-  std::vector<run_result> results;
-  for (const auto& [pid, from_child] : children) {
-    std::string message;
-    char chunk[65536];
-    for (ssize_t got; (got = read(from_child, chunk, sizeof chunk)) != 0;) {
-      if (got > 0) message.append(chunk, static_cast<size_t>(got));
-      if (got < 0 && errno != EINTR) break;
-    }
-    close(from_child);
-    waitpid(pid, nullptr, 0);
-    run_result result;
-    int timed_out = 0;
-    size_t out_size = 0, err_size = 0;
-    const size_t head_end = message.find('\n');
-    if (head_end == std::string::npos ||
-        sscanf(message.c_str(), "%d %d %d %zu %zu", &result.exit_status, &result.signal, &timed_out,
-               &out_size, &err_size) != 5 ||
-        message.size() != head_end + 1 + out_size + err_size) {
-      result.err = "the test's runner process died";
-    } else {
-      result.timed_out = timed_out != 0;
-      result.out = message.substr(head_end + 1, out_size);
-      result.err = message.substr(head_end + 1 + out_size);
-    }
-    results.push_back(result);
-  }
+  for (std::thread& thread : threads) thread.join();
   return results;
 }
 
