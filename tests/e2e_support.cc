@@ -231,11 +231,17 @@ const char* direct_io_scratch_parent() {
   return parent;
 }
 
+bool make_sparse_file(const std::string& path, long long size_bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  const bool sized = ftruncate(fd, size_bytes) == 0;
+  close(fd);
+  return sized;
+}
+
 std::string scratch_dir::make_file(const std::string& name, long long size_bytes) const {
   const std::string file = path + "/" + name;
-  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0 || ftruncate(fd, size_bytes) != 0) abort();
-  close(fd);
+  if (!make_sparse_file(file, size_bytes)) abort();
   return file;
 }
 

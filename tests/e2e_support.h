@@ -62,6 +62,10 @@ std::vector<std::string> lines_of(const std::string& text);
 // Reads a whole file; empty when it cannot.
 std::string read_file(const std::string& path);
 
+// Creates or empties `path` and sizes it to `size_bytes` without writing
+// (sparse); false when either fails.
+bool make_sparse_file(const std::string& path, long long size_bytes);
+
 // A scratch folder, removed with everything in it when the test ends.
 struct scratch_dir {
   explicit scratch_dir(const char* parent = "/tmp");

@@ -212,13 +212,6 @@ void expect_open_flags(const target_trace& trace, const std::string& access_mode
   EXPECT_TRUE(trace.strays.empty()) << trace.strays.front();
 }
 
-void make_file_at(const std::string& path, long long size_bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  EXPECT_EQ(ftruncate(fd, size_bytes), 0) << path;
-  close(fd);
-}
-
 enum class fsync_rule { never, after_every_write, only_after_writes };
 
 struct pattern_case {
@@ -440,7 +433,7 @@ TEST(LoadTargets, FullFileSystemGivesNoSpaceLeftOnDevice) {
     SCOPED_TRACE(c.name);
     // Sparse and far larger than the free space: writes into its holes fill
     // the file system. Closed at once, so nothing but the run holds it.
-    make_file_at(target, 1ll << 30);
+    ASSERT_TRUE(make_sparse_file(target, 1ll << 30)) << target;
     const run_result result =
         run_iothrash({target, c.nr_threads, "1", c.fsync_fraction, c.io_size, "1"}, options);
     EXPECT_FALSE(result.timed_out);
