@@ -7,20 +7,15 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
+#include "common/now_seconds.h"
 
-double monotonic_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
+extern char** environ;
 
 namespace {
 
@@ -112,7 +107,7 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
   fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
 
   run_result result;
-  const double deadline = monotonic_seconds() + options.timeout_seconds;
+  const double deadline = now_seconds() + options.timeout_seconds;
   bool out_open = out_to_pipe;
   bool err_open = true;
   bool stop_sent = false;
@@ -138,18 +133,18 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
     }
     if (!exited && waitpid(pid, &wait_status, WNOHANG) == pid) {
       exited = true;
-      reaped_at = monotonic_seconds();
+      reaped_at = now_seconds();
     }
     // Whatever the program left running still holds the pipes; give it a
     // moment, not for ever.
-    if (exited && ((!out_open && !err_open) || monotonic_seconds() > reaped_at + 2)) break;
-    if (!exited && monotonic_seconds() > deadline) {
+    if (exited && ((!out_open && !err_open) || now_seconds() > reaped_at + 2)) break;
+    if (!exited && now_seconds() > deadline) {
       kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
       result.timed_out = true;
       waitpid(pid, &wait_status, 0);
       exited = true;
-      reaped_at = monotonic_seconds();
+      reaped_at = now_seconds();
     }
   }
   kill(-pid, SIGKILL);  // anything of its group still alive

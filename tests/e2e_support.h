@@ -10,9 +10,6 @@
 #include <string>
 #include <vector>
 
-// Seconds on the monotonic clock, for bounding and measuring runs.
-double monotonic_seconds();
-
 // The program under test, as built.
 std::string iothrash_path();
 
