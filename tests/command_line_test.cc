@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,25 +87,30 @@ TEST(CommandLine, TargetExactlyOneIoSizeStartsAndBaseZeroArgumentsWork) {
   EXPECT_EQ(lines_of(result.out).size(), 4u) << result.out;
 }
 
+// The command that runs the rest of a command line as an ordinary user:
+// nothing when we are not root, setpriv to nobody when we are (root may write
+// anything and has no thread limit). No value when that cannot be done.
+std::optional<std::vector<std::string>> as_ordinary_user() {
+  if (!running_as_root()) return std::vector<std::string>{};
+  if (!have_program("setpriv")) return std::nullopt;
+  return std::vector<std::string>{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
 TEST(CommandLine, ReadOnlyTargetIsUsedOnlyWhenNothingWrites) {
   scratch_dir scratch(direct_io_scratch_parent());
   const std::string target = scratch.make_file("target", 65536);
   chmod(scratch.path.c_str(), 0755);
   chmod(target.c_str(), 0444);
-  // Root may write anything, so drop to nobody where we are root.
-  std::vector<std::string> as_user;
-  if (running_as_root()) {
-    if (!have_program("setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
-    as_user = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  }
-  std::vector<std::string> writing = as_user;
+  const std::optional<std::vector<std::string>> as_user = as_ordinary_user();
+  if (!as_user) GTEST_SKIP() << "needs setpriv to drop root";
+  std::vector<std::string> writing = *as_user;
   writing.insert(writing.end(), {iothrash_path(), target, "1", "0.1", "0", "4096", "1", "1"});
   const run_result refused = run_command(writing);
   EXPECT_EQ(refused.err, "open: Permission denied\n");
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(refused.out, "");
 
-  std::vector<std::string> reading = as_user;
+  std::vector<std::string> reading = *as_user;
   reading.insert(reading.end(), {iothrash_path(), target, "1", "0", "1", "4096", "1", "1"});
   const run_result used = run_command(reading);
   EXPECT_EQ(used.exit_status, 0) << used.err;
@@ -117,14 +123,12 @@ TEST(CommandLine, ThreadCreationFailureIsReported) {
   // A thread limit far below the count asked for makes pthread_create fail
   // for real; prlimit sets it for the one run.
   if (!have_program("prlimit")) GTEST_SKIP() << "needs prlimit";
-  std::vector<std::string> argv = {"prlimit", "--nproc=20"};
-  if (running_as_root()) {
-    // Root is exempt from RLIMIT_NPROC; run as nobody.
-    if (!have_program("setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
-    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=20"};
-  }
+  const std::optional<std::vector<std::string>> as_user = as_ordinary_user();
+  if (!as_user) GTEST_SKIP() << "needs setpriv to drop root";
+  std::vector<std::string> argv = *as_user;
   chmod(scratch.path.c_str(), 0755);
-  argv.insert(argv.end(), {iothrash_path(), target, "1000", "0", "0", "4096", "1", "1"});
+  argv.insert(argv.end(), {"prlimit", "--nproc=20", iothrash_path(), target, "1000", "0", "0",
+                           "4096", "1", "1"});
   const run_result result = run_command(argv);
   EXPECT_EQ(result.err, "pthread_create: Resource temporarily unavailable\n");
   EXPECT_EQ(result.exit_status, 1);
