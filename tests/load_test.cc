@@ -36,8 +36,12 @@ traced_run run_traced(const scratch_dir& scratch, const std::vector<std::string>
   argv.insert(argv.end(), strace_options.begin(), strace_options.end());
   argv.push_back(iothrash_path());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
+  // In the AddressSanitizer build: the leak check at exit cannot run under
+  // ptrace (and the program frees nothing by design).
+  run_options traced_options = options;
+  traced_options.environment.push_back("ASAN_OPTIONS=detect_leaks=0");
   traced_run run;
-  run.result = run_command(argv, options);
+  run.result = run_command(argv, traced_options);
   // strace's own complaints share standard error with the program, such as
   // "Failed to tamper" with a thread that the exit ended inside an injected
   // call; the program never starts a line with "strace: ".
@@ -318,9 +322,6 @@ void expect_fault(const scratch_dir& scratch, const std::string& target, const f
   SCOPED_TRACE(c.name);
   run_options options;
   options.timeout_seconds = 20;  // a fault that never ends the run
-  // In the AddressSanitizer build: the leak check at exit cannot run under
-  // ptrace (and the program frees nothing by design).
-  options.environment = {"ASAN_OPTIONS=detect_leaks=0"};
   std::vector<std::string> strace_options = {"-P", target};
   strace_options.insert(strace_options.end(), c.strace_options.begin(), c.strace_options.end());
   std::vector<std::string> arguments = {target};
