@@ -8,9 +8,14 @@
 #pragma once
 
 #include <pthread.h>
+#include <stddef.h>
 #include <stdint.h>
 
-struct interval_stats {
+// The line size of the machines this runs on (amd64, most arm64).
+inline constexpr size_t kCacheLineBytes = 64;
+
+// Aligned to a cache line: see stats below.
+struct alignas(kCacheLineBytes) interval_stats {
   double min;             // seconds; +inf when empty
   double sum;             // seconds
   double sum_of_squares;  // square seconds
@@ -34,6 +39,7 @@ struct interval_copies {
 };
 
 // Index 0 holds reads, index 1 writes: the index is "the operation was a write".
+// The lock and each record start a cache line of their own.
 extern interval_stats stats[2];
 extern pthread_mutex_t stats_lock;
 

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <math.h>
+#include <stdint.h>
 
 #include <initializer_list>
+
+#include "load/thrasher.h"
+#include "setup/run_config.h"
 
 namespace {
 
@@ -80,6 +84,42 @@ TEST(IntervalStats, TakeAndResetReturnsBothRecordsAndEmptiesThem) {
   EXPECT_EQ(second.reads.count, 0u);
   EXPECT_EQ(second.writes.count, 0u);
   EXPECT_TRUE(isinf(second.writes.min));
+}
+
+uintptr_t first_line_of(const void* object) {
+  return reinterpret_cast<uintptr_t>(object) / kCacheLineBytes;
+}
+uintptr_t last_line_of(const void* object, size_t size) {
+  return (reinterpret_cast<uintptr_t>(object) + size - 1) / kCacheLineBytes;
+}
+
+// Every operation writes these lines: sharing one with data that others read
+// would cost a line transfer each time.
+TEST(IntervalStats, LockAndRecordsHaveCacheLinesOfTheirOwn) {
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&stats_lock) % kCacheLineBytes, 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&stats[0]) % kCacheLineBytes, 0u);
+  EXPECT_EQ(sizeof stats[0], kCacheLineBytes) << "a record fills its line exactly";
+  EXPECT_NE(first_line_of(&stats_lock), last_line_of(&stats[1], sizeof stats[1]));
+  EXPECT_NE(last_line_of(&stats_lock, sizeof stats_lock), first_line_of(&stats[0]));
+  const struct {
+    const char* name;
+    const void* address;
+    size_t size;
+  } neighbours[] = {
+      {"config", &config, sizeof config},
+      {"threads_to_start", &threads_to_start, sizeof threads_to_start},
+  };
+  const uintptr_t hot_lines[][2] = {
+      {first_line_of(&stats_lock), last_line_of(&stats_lock, sizeof stats_lock)},
+      {first_line_of(&stats[0]), last_line_of(&stats[1], sizeof stats[1])},
+  };
+  for (const auto& neighbour : neighbours) {
+    for (const auto& lines : hot_lines) {
+      const bool overlaps = first_line_of(neighbour.address) <= lines[1] &&
+                            last_line_of(neighbour.address, neighbour.size) >= lines[0];
+      EXPECT_FALSE(overlaps) << neighbour.name << " shares a line with the statistics";
+    }
+  }
 }
 
 }  // namespace
