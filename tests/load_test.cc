@@ -273,6 +273,53 @@ TEST(LoadPattern, OpenFlagsOffsetsKindsAndFsyncsAsTraced) {
   }
 }
 
+// The clock sources whose time the kernel hands to user space (vDSO); on any
+// other, reading the clock is a system call whatever the program does.
+bool clock_is_read_in_user_space() {
+  const std::string source =
+      read_file("/sys/devices/system/clocksource/clocksource0/current_clocksource");
+  for (const char* name :
+       {"tsc\n", "kvm-clock\n", "hyperv_clocksource_tsc_page\n", "arch_sys_counter\n"}) {
+    if (source == name) return true;
+  }
+  return false;
+}
+
+// Once a thrasher has started, its only system calls are the transfers, the
+// fsyncs and the futex waits of a contended lock: the clock, the lock and the
+// draws all stay in user space.
+TEST(LoadPattern, ThrashersMakeNoSystemCallsButTransfersFsyncsAndLockWaits) {
+  SKIP_UNLESS_PROGRAM("strace");
+  if (!clock_is_read_in_user_space()) GTEST_SKIP() << "this clock source is read by a system call";
+  scratch_dir scratch(direct_io_scratch_parent());
+  const std::string target = scratch.make_file("target", 64 * 4096);
+  const traced_run run = run_traced(scratch, {}, {target, "3", "0.5", "0.5", "4096", "1", "1"});
+  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  int nr_thrashers = 0;
+  for (const std::vector<std::string>& lines : run.threads) {
+    const auto first_transfer =
+        std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+          return line.starts_with("pread64(") || line.starts_with("pwrite64(");
+        });
+    // The main thread opens the target; its own preads are the loader's.
+    const bool opens_target = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find("\"" + target + "\"") != std::string::npos;
+    });
+    if (first_transfer == lines.end() || opens_target) continue;
+    nr_thrashers += 1;
+    std::set<std::string> others;
+    for (auto line = first_transfer; line != lines.end(); ++line) {
+      const std::string name = line->substr(0, line->find('('));
+      if (name != "pread64" && name != "pwrite64" && name != "fsync" && name != "futex" &&
+          !line->starts_with("+++")) {
+        others.insert(*line);
+      }
+    }
+    EXPECT_TRUE(others.empty()) << "a thrasher called: " << *others.begin();
+  }
+  EXPECT_EQ(nr_thrashers, 3);
+}
+
 TEST(LoadPattern, WritesStoreOnlyTheZeroedBuffer) {
   // A write must never put stale process memory on the target: whatever a
   // block holds afterwards is what it held before or the zeroed buffer.
