@@ -10,10 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "common/now_seconds.h"
+
+#ifdef IOTHRASH_HAVE_LIBPNG
+#include <png.h>
+#endif
 
 extern char** environ;
 
@@ -168,6 +173,49 @@ std::string usage_message(const std::string& program_name) {
          "io_size must be a positive multiple of 512 bytes\n";
 }
 
+std::string source_path(const std::string& relative_path) {
+  return std::string(IOTHRASH_SOURCE_DIR) + "/" + relative_path;
+}
+
+std::string plot_script_path() {
+  return source_path("scripts/iothrash-plot");
+}
+
+bool can_decode_png() {
+#ifdef IOTHRASH_HAVE_LIBPNG
+  return true;
+#else
+  return false;
+#endif
+}
+
+png_picture read_png(const std::string& path) {
+  png_picture picture;
+#ifdef IOTHRASH_HAVE_LIBPNG
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+    picture.error = image.message;
+    return picture;
+  }
+  image.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) == 0) {
+    picture.error = image.message;
+    return picture;
+  }
+  picture.width = image.width;
+  picture.height = image.height;
+  for (size_t at = 0; at + 2 < rgb.size(); at += 3) {
+    picture.pixels.push_back(static_cast<uint32_t>(rgb[at]) << 16 |
+                             static_cast<uint32_t>(rgb[at + 1]) << 8 | rgb[at + 2]);
+  }
+#else
+  picture.error = "built without libpng: cannot decode " + path;
+#endif
+  return picture;
+}
+
 bool have_program(const std::string& name) {
   return run_shell_quietly("command -v " + shell_quote(name) + " >/dev/null 2>&1") == 0;
 }
@@ -224,6 +272,28 @@ const char* direct_io_scratch_parent() {
     return "/dev/shm";
   }();
   return parent;
+}
+
+bool write_file(const std::string& path, const std::string& contents) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << contents;
+  file.close();
+  return !file.fail();
+}
+
+std::string record_report(const scratch_dir& scratch, const std::vector<std::string>& load,
+                          const std::string& program) {
+  static int nr_targets = 0;
+  const std::string target =
+      scratch.make_file("report-target-" + std::to_string(++nr_targets), 8 << 20);
+  std::vector<std::string> argv = {program, target};
+  argv.insert(argv.end(), load.begin(), load.end());
+  const run_result result = run_command(argv);
+  EXPECT_EQ(result.exit_status, 0) << program << ": " << result.err;
+  EXPECT_EQ(result.err, "") << program;
+  return result.out;
 }
 
 bool make_sparse_file(const std::string& path, long long size_bytes) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -49,6 +50,24 @@ run_result run_iothrash(const std::vector<std::string>& arguments, const run_opt
 // The usage message as iothrash prints it for `program_name`.
 std::string usage_message(const std::string& program_name);
 
+// A file of the source tree, by its path below the top folder.
+std::string source_path(const std::string& relative_path);
+
+// The plot script as it stands in the source tree.
+std::string plot_script_path();
+
+// A PNG file as libpng decodes it.
+struct png_picture {
+  std::string error;  // why it could not be decoded; empty when it was
+  unsigned width = 0;
+  unsigned height = 0;
+  std::vector<uint32_t> pixels;  // row by row, 0xRRGGBB (alpha dropped)
+};
+
+// False when the tests were built without libpng (Debian: libpng-dev).
+bool can_decode_png();
+png_picture read_png(const std::string& path);
+
 // True when `name` is an executable in PATH.
 bool have_program(const std::string& name);
 bool running_as_root();
@@ -58,6 +77,10 @@ std::vector<std::string> lines_of(const std::string& text);
 
 // Reads a whole file; empty when it cannot.
 std::string read_file(const std::string& path);
+
+// Creates or replaces `path` (and the folders above it) with `contents`;
+// false when it cannot.
+bool write_file(const std::string& path, const std::string& contents);
 
 // Creates or empties `path` and sizes it to `size_bytes` without writing
 // (sparse); false when either fails.
@@ -73,6 +96,13 @@ struct scratch_dir {
   std::string make_file(const std::string& name, long long size_bytes) const;
   std::string path;
 };
+
+// The standard output of a real run that exits by itself: `program` (a path,
+// or a name looked up in PATH) on a fresh 8 MiB sparse target in `scratch`
+// with `load` (nr_threads to nr_samples) after it. The run is expected to
+// succeed quietly.
+std::string record_report(const scratch_dir& scratch, const std::vector<std::string>& load,
+                          const std::string& program = iothrash_path());
 
 // A folder for scratch targets that takes direct I/O: /dev/shm when its
 // tmpfs does (fast), else /var/tmp.
@@ -102,6 +132,12 @@ struct mounted_ext4 {
 #define SKIP_UNLESS_ROOT()                                \
   do {                                                    \
     if (!running_as_root()) GTEST_SKIP() << "needs root"; \
+  } while (0)
+
+// Skips the test unless the tests can decode a PNG.
+#define SKIP_UNLESS_PNG_DECODER()                                                        \
+  do {                                                                                   \
+    if (!can_decode_png()) GTEST_SKIP() << "needs libpng (Debian: libpng-dev) at build"; \
   } while (0)
 
 // Skips the test unless `program` is in PATH.
