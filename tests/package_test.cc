@@ -1,0 +1,232 @@
+// The tool as it is installed: `cmake --install` into a scratch prefix, and
+// the Debian package CPack makes, read with dpkg-deb, unpacked and run, and,
+// as root, installed with dpkg, used from the PATH and removed again.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+// What an installation holds below its prefix, and which of it runs.
+struct installed_file {
+  const char* path;
+  bool executable;
+};
+const installed_file kInstalledFiles[] = {
+    {"bin/iothrash", true},
+    {"bin/iothrash-plot", true},
+    {"share/man/man1/iothrash.1", false},
+    {"share/man/man1/iothrash-plot.1", false},
+};
+
+// dpkg and cpack may take a while on a loaded machine.
+run_options patiently(double timeout_seconds) {
+  run_options options;
+  options.timeout_seconds = timeout_seconds;
+  return options;
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t end = text.find_last_not_of(" \n");
+  return end == std::string::npos ? "" : text.substr(0, end + 1);
+}
+
+// The regular files below `folder`, by their paths relative to it, each with
+// whether anyone may run it.
+std::map<std::string, bool> files_below(const std::string& folder) {
+  std::map<std::string, bool> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const auto permissions = entry.status().permissions();
+    files[std::filesystem::relative(entry.path(), folder)] =
+        (permissions & std::filesystem::perms::others_exec) != std::filesystem::perms::none;
+  }
+  return files;
+}
+
+std::map<std::string, bool> expected_files(const std::string& prefix) {
+  std::map<std::string, bool> files;
+  for (const installed_file& file : kInstalledFiles) files[prefix + file.path] = file.executable;
+  return files;
+}
+
+TEST(Install, PutsTheProgramsAndTheManualUnderThePrefix) {
+  scratch_dir prefix;
+  const run_result install =
+      run_command({IOTHRASH_CMAKE, "--install", IOTHRASH_BUILD_DIR, "--prefix", prefix.path});
+  ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
+  EXPECT_EQ(files_below(prefix.path), expected_files(""));
+  EXPECT_EQ(read_file(prefix.path + "/share/man/man1/iothrash.1"),
+            read_file(source_path("man/iothrash.1")));
+  EXPECT_EQ(read_file(prefix.path + "/bin/iothrash-plot"), read_file(plot_script_path()));
+
+  const std::string installed = prefix.path + "/bin/iothrash";
+  const run_result usage = run_command({installed});
+  EXPECT_EQ(usage.err, usage_message(installed));
+  EXPECT_EQ(usage.exit_status, 1);
+
+  if (!have_program("man")) GTEST_SKIP() << "needs man (man-db) to look the pages up";
+  // man finds both pages under the prefix, and the plot's page is the whole
+  // manual.
+  run_options options;
+  options.environment = {"MANPATH=" + prefix.path + "/share/man", "MANWIDTH=80"};
+  for (const char* page : {"iothrash", "iothrash-plot"}) {
+    // man -w follows the plot's pointer page to the page it points at.
+    const run_result where = run_command({"man", "-w", page}, options);
+    EXPECT_EQ(where.out, prefix.path + "/share/man/man1/iothrash.1\n") << page;
+    const run_result shown = run_command({"man", page}, options);
+    EXPECT_EQ(shown.exit_status, 0) << page << ": " << shown.err;
+    EXPECT_NE(shown.out.find("PLOTTING A REPORT"), std::string::npos) << page << ":\n" << shown.out;
+  }
+}
+
+// The package CPack makes of the build, in `scratch`; its path, or empty.
+std::string build_package(const scratch_dir& scratch) {
+  // CPack stages and packs in a folder of the test's own; in the build tree it
+  // only runs the preinstall step (nothing to do on the build that was just
+  // made) and rewrites install_manifest.txt, as `cmake --install` does.
+  const std::string folder = scratch.path + "/package";
+  const run_result cpack =
+      run_command({IOTHRASH_CPACK, "--config",
+                   std::string(IOTHRASH_BUILD_DIR) + "/CPackConfig.cmake", "-B", folder},
+                  patiently(120));
+  EXPECT_EQ(cpack.exit_status, 0) << cpack.out << cpack.err;
+  const std::string architecture = trimmed(run_command({"dpkg", "--print-architecture"}).out);
+  const std::string package =
+      folder + "/iothrash_" + IOTHRASH_VERSION + "_" + architecture + ".deb";
+  EXPECT_TRUE(std::filesystem::exists(package)) << package << " missing; cpack said:\n"
+                                                << cpack.out;
+  return std::filesystem::exists(package) ? package : "";
+}
+
+#define SKIP_UNLESS_PACKAGE_TOOLS()        \
+  do {                                     \
+    SKIP_UNLESS_PROGRAM("dpkg");           \
+    SKIP_UNLESS_PROGRAM("dpkg-deb");       \
+    SKIP_UNLESS_PROGRAM("dpkg-shlibdeps"); \
+  } while (0)
+
+TEST(Package, HoldsTheToolWithItsDependenciesAndRunsUnpacked) {
+  SKIP_UNLESS_PACKAGE_TOOLS();
+  scratch_dir scratch;
+  const std::string package = build_package(scratch);
+  ASSERT_FALSE(package.empty());
+
+  const std::string architecture = trimmed(run_command({"dpkg", "--print-architecture"}).out);
+  struct {
+    const char* field;
+    std::string pattern;
+  } const fields[] = {
+      {"Package", "iothrash"},
+      {"Version", std::regex_replace(IOTHRASH_VERSION, std::regex(R"(\.)"), R"(\.)")},
+      {"Architecture", architecture},
+      {"Section", "utils"},
+      {"Priority", "optional"},
+      {"Maintainer", R"(.+ <[^ @]+@[^ @]+>)"},
+      // The C and C++ libraries found by dpkg-shlibdeps, and the plot's gnuplot.
+      {"Depends", R"(.*\bgnuplot-nox\b.*)"},
+      {"Depends", R"(.*\blibc6 \(>= [0-9.]+\).*)"},
+      {"Depends", R"(.*\blibstdc\+\+6 \(>= [0-9.]+\).*)"},
+      {"Description",
+       R"(random direct-I/O load on a file or disk, with a latency table\n(?: .+\n)*)"
+       R"( .*destroy the data on the target\.)"},
+  };
+  for (const auto& f : fields) {
+    const std::string value = trimmed(run_command({"dpkg-deb", "-f", package, f.field}).out);
+    EXPECT_TRUE(std::regex_match(value, std::regex(f.pattern)))
+        << f.field << ": " << value << "\ndoes not match: " << f.pattern;
+  }
+
+  // The files, owned by root, and nothing else (no tests, no build leftovers).
+  std::map<std::string, bool> listed;
+  for (const std::string& line : lines_of(run_command({"dpkg-deb", "-c", package}).out)) {
+    EXPECT_NE(line.find(" root/root "), std::string::npos) << line;
+    if (line.empty() || line[0] != '-') continue;  // folders
+    listed[line.substr(line.rfind(' ') + 1)] = line[9] == 'x';
+  }
+  EXPECT_EQ(listed, expected_files("./usr/"));
+
+  const std::string root = scratch.path + "/root";
+  const run_result unpack = run_command({"dpkg-deb", "-x", package, root});
+  ASSERT_EQ(unpack.exit_status, 0) << unpack.err;
+  const std::string unpacked = root + "/usr/bin/iothrash";
+  const run_result usage = run_command({unpacked});
+  EXPECT_EQ(usage.err, usage_message(unpacked));
+  EXPECT_EQ(usage.out, "");
+  EXPECT_EQ(usage.exit_status, 1);
+  const run_result plot_help = run_command({root + "/usr/bin/iothrash-plot", "-h"});
+  EXPECT_TRUE(plot_help.out.starts_with("usage: iothrash-plot ")) << plot_help.out;
+  EXPECT_EQ(plot_help.exit_status, 0);
+}
+
+std::string package_status() {
+  return run_command({"dpkg-query", "-W", "-f=${Status}", "iothrash"}).out;
+}
+
+bool package_present() {
+  const std::string status = package_status();
+  return !status.empty() && !status.ends_with("not-installed");
+}
+
+// Removes the package when the test ends, however it ends, so that no run
+// leaves it installed.
+struct removed_at_end {
+  ~removed_at_end() {
+    if (!package_present()) return;
+    const run_result removal = run_command({"dpkg", "-r", "iothrash"}, patiently(120));
+    if (removal.exit_status != 0) ADD_FAILURE() << "dpkg -r iothrash: " << removal.err;
+  }
+};
+
+TEST(Package, InstallsWithDpkgRunsFromThePathAndRemovesCleanly) {
+  SKIP_UNLESS_ROOT();
+  SKIP_UNLESS_PACKAGE_TOOLS();
+  SKIP_UNLESS_PROGRAM("man");
+  // Its dependency: without it dpkg would leave the package unconfigured.
+  SKIP_UNLESS_PROGRAM("gnuplot");
+  scratch_dir scratch;
+  const std::string package = build_package(scratch);
+  ASSERT_FALSE(package.empty());
+
+  removed_at_end remover;
+  // A run that was killed before it could remove the package leaves it
+  // behind; dpkg -i then simply installs this one over it.
+  if (package_present())
+    std::cout << "iothrash was installed already: " << package_status() << "\n";
+  const run_result install = run_command({"dpkg", "-i", package}, patiently(300));
+  ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
+  EXPECT_EQ(package_status(), "install ok installed");
+
+  EXPECT_EQ(run_command({"/bin/sh", "-c", "command -v iothrash"}).out, "/usr/bin/iothrash\n");
+  const run_result usage = run_command({"iothrash"});
+  EXPECT_EQ(usage.err, usage_message("iothrash"));
+  EXPECT_EQ(usage.exit_status, 1);
+  for (const char* page : {"iothrash", "iothrash-plot"}) {
+    const run_result where = run_command({"man", "-w", page});
+    EXPECT_EQ(where.out, "/usr/share/man/man1/iothrash.1\n") << page << ": " << where.err;
+  }
+  // The installed programs together: a real run, plotted from the PATH.
+  scratch_dir load_scratch(direct_io_scratch_parent());
+  const std::string report = load_scratch.path + "/report.txt";
+  ASSERT_TRUE(write_file(
+      report, record_report(load_scratch, {"1", "0.5", "0.1", "4096", "1", "2"}, "iothrash")));
+  const run_result plot = run_command({"iothrash-plot", report});
+  EXPECT_EQ(plot.exit_status, 0) << plot.err;
+  EXPECT_EQ(read_file(load_scratch.path + "/report.png").substr(0, 4), "\x89PNG");
+
+  const run_result removal = run_command({"dpkg", "-r", "iothrash"}, patiently(120));
+  EXPECT_EQ(removal.exit_status, 0) << removal.err;
+  EXPECT_FALSE(package_present()) << package_status();
+  EXPECT_FALSE(std::filesystem::exists("/usr/bin/iothrash"));
+  EXPECT_FALSE(std::filesystem::exists("/usr/share/man/man1/iothrash.1"));
+  EXPECT_NE(run_command({"man", "-w", "iothrash"}).exit_status, 0);
+}
+
+}  // namespace
