@@ -35,6 +35,10 @@ const char kHeader[] =
     "   iops |   iops   min    avg    max   sdev |   iops   min    avg    max   sdev\n"
     "--------+-----------------------------------+----------------------------------\n";
 
+// One interval's line, for the cases that need a report but not a real run.
+const char kSampleLine[] =
+    "  100.0 |   70.0   0.1    0.5    3.0    0.4 |   30.0   0.2    1.0    9.0    1.5\n";
+
 run_result run_plot(const std::vector<std::string>& arguments, const run_options& options = {}) {
   std::vector<std::string> argv = {plot_script_path()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -134,9 +138,7 @@ TEST(Plot, IntervalOptionSetsTheTimeAxis) {
   SKIP_UNLESS_PNG_DECODER();
   scratch_dir scratch;
   const std::string report = scratch.path + "/report";
-  write_file(report, std::string(kHeader) +
-                         "  100.0 |   70.0   0.1    0.5    3.0    0.4 |   30.0   0.2    1.0    9.0"
-                         "    1.5\n"
+  write_file(report, std::string(kHeader) + kSampleLine +
                          "  110.0 |   80.0   0.1    0.6    4.0    0.5 |   30.0   0.2    1.1    8.0"
                          "    1.4\n");
   std::vector<png_picture> pictures;
@@ -159,9 +161,7 @@ struct refused_case {
 
 TEST(Plot, RefusesWhatIsNotAReportAndLeavesThePictureAlone) {
   SKIP_UNLESS_PROGRAM("gnuplot");
-  const std::string line =
-      "  100.0 |   70.0   0.1    0.5    3.0    0.4 |   30.0   0.2    1.0    9.0    1.5\n";
-  const std::string report = std::string(kHeader) + line + line;
+  const std::string report = std::string(kHeader) + kSampleLine + kSampleLine;
   const refused_case cases[] = {
       {"text", "hello\nworld\n", "line 1 is not a line of an iothrash report"},
       {"a program", read_file(iothrash_path()), "line 1 is not a line of an iothrash report"},
@@ -210,9 +210,7 @@ TEST(Plot, CommandLine) {
   SKIP_UNLESS_PROGRAM("gnuplot");
   scratch_dir scratch;
   const std::string report = scratch.path + "/report";
-  write_file(report, std::string(kHeader) +
-                         "    1.0 |    1.0   0.1    0.1    0.1   -nan |    0.0   inf   -nan    0.0"
-                         "   -nan\n");
+  write_file(report, std::string(kHeader) + kSampleLine);
   const std::string usage =
       "usage: iothrash-plot [-i nr_seconds_between_samples] report [out.png]\n"
       "out.png defaults to the report's name with .png for its extension\n";
@@ -282,9 +280,7 @@ TEST(Plot, PictureCutShortByTheSystemIsNeverLeftBehind) {
   SKIP_UNLESS_PROGRAM("prlimit");
   scratch_dir scratch;
   const std::string report = scratch.path + "/report";
-  write_file(report, std::string(kHeader) +
-                         "    1.0 |    1.0   0.1    0.1    0.1   -nan |    0.0   inf   -nan    0.0"
-                         "   -nan\n");
+  write_file(report, std::string(kHeader) + kSampleLine);
   const std::string picture = scratch.path + "/report.png";
   write_file(picture, "the picture of an earlier run");
   // A file size limit stops gnuplot in the middle of writing the picture, as
