@@ -21,6 +21,14 @@ void write_all_to_stderr(const char* text, size_t length) {
   }
 }
 
+// exit() flushes standard output without taking its lock: were the monitor
+// in the middle of flushing a line, the same bytes could go out twice.
+// Holding the lock first waits for that flush to end.
+[[noreturn]] void exit_holding_stdout(int status) {
+  flockfile(stdout);
+  exit(status);
+}
+
 }  // namespace
 
 int format_failure_line(char* line, int line_capacity, const char* label, const char* description) {
@@ -31,7 +39,7 @@ int format_failure_line(char* line, int line_capacity, const char* label, const 
 
 void end_process(int status) {
   pthread_mutex_lock(&exit_lock);
-  exit(status);
+  exit_holding_stdout(status);
 }
 
 void fail_with_error(const char* label, int errnum) {
@@ -40,11 +48,11 @@ void fail_with_error(const char* label, int errnum) {
   char line[512];
   int length = format_failure_line(line, sizeof line, label, strerror(errnum));
   write_all_to_stderr(line, static_cast<size_t>(length));
-  exit(1);
+  exit_holding_stdout(1);
 }
 
 void fail_with_message(const char* message) {
   pthread_mutex_lock(&exit_lock);
   write_all_to_stderr(message, strlen(message));
-  exit(1);
+  exit_holding_stdout(1);
 }

@@ -5,7 +5,8 @@
 // ended with it, so a run gives exactly one report and one exit status.
 #pragma once
 
-// Ends the process with `status` through exit(), which flushes standard output.
+// Ends the process with `status` through exit(), which flushes standard output
+// once no other thread is in the middle of writing it.
 [[noreturn]] void end_process(int status);
 
 // Writes "label: description of errnum\n" to standard error in one write and
