@@ -15,10 +15,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+
+#include "common/now_seconds.h"
 
 namespace {
 
@@ -55,12 +56,6 @@ pthread_barrier_t start_barrier;
   exit(1);
 }
 
-double monotonic_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 void* bare_thread(void* argument) {
   const uintptr_t index = reinterpret_cast<uintptr_t>(argument);
   const planned_operation* const plan = plans[index];
@@ -90,8 +85,8 @@ int main(int argc, char** argv) {
   const double write_fraction_of_io = strtod(argv[3], nullptr);
   const double fsync_fraction_of_writes = strtod(argv[4], nullptr);
   io_size = strtoull(argv[5], nullptr, 0);
-  const double nr_seconds = strtod(argv[6], nullptr);
-  if (nr_threads == 0 || io_size == 0 || io_size % 512 != 0 || !(nr_seconds > 0)) usage(argv[0]);
+  const unsigned long nr_seconds = strtoul(argv[6], nullptr, 0);
+  if (nr_threads == 0 || io_size == 0 || io_size % 512 != 0 || nr_seconds == 0) usage(argv[0]);
 
   fd = open(argv[1], (write_fraction_of_io > 0 ? O_RDWR : O_RDONLY) | O_DIRECT);
   if (fd < 0) fail("open");
@@ -129,15 +124,12 @@ int main(int argc, char** argv) {
     }
   }
   pthread_barrier_wait(&start_barrier);
-  const double start_seconds = monotonic_seconds();
-  const timespec pause = {
-      static_cast<time_t>(nr_seconds),
-      static_cast<long>((nr_seconds - static_cast<double>(static_cast<time_t>(nr_seconds))) * 1e9)};
-  nanosleep(&pause, nullptr);
+  const double start_seconds = now_seconds();
+  sleep(static_cast<unsigned>(nr_seconds));
   uint64_t nr_operations = 0;
   for (unsigned long t = 0; t < nr_threads; t++)
     nr_operations += counters[t].nr_operations.load(std::memory_order_relaxed);
-  const double elapsed_seconds = monotonic_seconds() - start_seconds;
+  const double elapsed_seconds = now_seconds() - start_seconds;
   printf("operations %llu seconds %.6f iops %.1f\n", static_cast<unsigned long long>(nr_operations),
          elapsed_seconds, static_cast<double>(nr_operations) / elapsed_seconds);
   fflush(stdout);
