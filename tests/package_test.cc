@@ -87,6 +87,10 @@ TEST(Install, PutsTheProgramsAndTheManualUnderThePrefix) {
   }
 }
 
+std::string debian_architecture() {
+  return trimmed(run_command({"dpkg", "--print-architecture"}).out);
+}
+
 // The package CPack makes of the build, in `scratch`; its path, or empty.
 std::string build_package(const scratch_dir& scratch) {
   // CPack stages and packs in a folder of the test's own; in the build tree it
@@ -98,9 +102,8 @@ std::string build_package(const scratch_dir& scratch) {
                    std::string(IOTHRASH_BUILD_DIR) + "/CPackConfig.cmake", "-B", folder},
                   patiently(120));
   EXPECT_EQ(cpack.exit_status, 0) << cpack.out << cpack.err;
-  const std::string architecture = trimmed(run_command({"dpkg", "--print-architecture"}).out);
   const std::string package =
-      folder + "/iothrash_" + IOTHRASH_VERSION + "_" + architecture + ".deb";
+      folder + "/iothrash_" + IOTHRASH_VERSION + "_" + debian_architecture() + ".deb";
   EXPECT_TRUE(std::filesystem::exists(package)) << package << " missing; cpack said:\n"
                                                 << cpack.out;
   return std::filesystem::exists(package) ? package : "";
@@ -119,14 +122,13 @@ TEST(Package, HoldsTheToolWithItsDependenciesAndRunsUnpacked) {
   const std::string package = build_package(scratch);
   ASSERT_FALSE(package.empty());
 
-  const std::string architecture = trimmed(run_command({"dpkg", "--print-architecture"}).out);
   struct {
     const char* field;
     std::string pattern;
   } const fields[] = {
       {"Package", "iothrash"},
       {"Version", std::regex_replace(IOTHRASH_VERSION, std::regex(R"(\.)"), R"(\.)")},
-      {"Architecture", architecture},
+      {"Architecture", debian_architecture()},
       {"Section", "utils"},
       {"Priority", "optional"},
       {"Maintainer", R"(.+ <[^ @]+@[^ @]+>)"},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "report/table.h"
 
 namespace {
 
@@ -30,10 +31,8 @@ bool near_colour(uint32_t pixel, uint32_t colour) {
   return true;
 }
 
-const char kHeader[] =
-    "  total |  read:         latency (ms)       |  write:        latency (ms)\n"
-    "   iops |   iops   min    avg    max   sdev |   iops   min    avg    max   sdev\n"
-    "--------+-----------------------------------+----------------------------------\n";
+// The three header lines exactly as the program prints them.
+constexpr const char* kHeader = kReportHeader;
 
 // One interval's line, for the cases that need a report but not a real run.
 const char kSampleLine[] =
