@@ -8,6 +8,7 @@
 #include "common/failure.h"
 #include "common/now_seconds.h"
 #include "load/interval_stats.h"
+#include "load/write_data.h"
 #include "setup/run_config.h"
 
 uint64_t threads_to_start;
@@ -17,16 +18,15 @@ namespace {
 pthread_mutex_t start_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t start_cond = PTHREAD_COND_INITIALIZER;
 
-// A zeroed, page-aligned working buffer of io_size bytes, never freed.
-// Zeroed so that a write never stores stale process memory on the target;
-// calloc gets large buffers straight from fresh zero pages.
-unsigned char* allocate_buffer(uint64_t io_size) {
+// A page-aligned working buffer of io_size bytes, never freed.
+uint64_t* allocate_buffer(uint64_t io_size) {
   const uintptr_t page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  void* allocation = calloc(1, page_size + io_size - 1);
+  void* allocation = malloc(page_size + io_size - 1);
   if (allocation == nullptr) fail_with_error("malloc", errno);
   unsigned char* const start = static_cast<unsigned char*>(allocation);
   const uintptr_t misalignment = reinterpret_cast<uintptr_t>(start) % page_size;
-  return misalignment == 0 ? start : start + (page_size - misalignment);
+  return reinterpret_cast<uint64_t*>(misalignment == 0 ? start
+                                                       : start + (page_size - misalignment));
 }
 
 }  // namespace
@@ -39,7 +39,14 @@ void* thrasher(void*) {
   const int fd = config.fd;
   const uint64_t io_size = config.io_size;
   const double write_fraction_of_io = config.write_fraction_of_io;
-  unsigned char* const buffer = allocate_buffer(io_size);
+  // Reads land in a buffer of their own: what they bring back (zeros, copies
+  // of other blocks) never reaches a write.
+  uint64_t* const read_buffer = allocate_buffer(io_size);
+  uint64_t* const write_buffer = allocate_buffer(io_size);
+  const size_t nr_words = io_size / sizeof(uint64_t);
+  uint64_t seed = write_data_seed(write_buffer);
+  fill_random_words(write_buffer, nr_words, &seed);
+  write_masks masks = {next_random_word(&seed), 0, 0};
   const uint64_t nr_blocks = count_whole_blocks(static_cast<uint64_t>(config.file_size), io_size);
   const double nr_blocks_as_double = static_cast<double>(nr_blocks);
   const double fsync_threshold = write_fraction_of_io * config.fsync_fraction_of_writes;
@@ -61,10 +68,11 @@ void* thrasher(void*) {
   for (;;) {
     const off_t offset =
         static_cast<off_t>(choose_offset(r1, nr_blocks, nr_blocks_as_double, io_size));
-    const double t0 = now_seconds();
     const bool write = is_write(r2, write_fraction_of_io);
+    if (write) prepare_next_write(write_buffer, nr_words, &masks);
+    const double t0 = now_seconds();
     const ssize_t moved =
-        write ? pwrite(fd, buffer, io_size, offset) : pread(fd, buffer, io_size, offset);
+        write ? pwrite(fd, write_buffer, io_size, offset) : pread(fd, read_buffer, io_size, offset);
     if (moved < 0) fail_with_error("thrasher read or write", errno);
     if (wants_fsync(r2, fsync_threshold) && fsync(fd) != 0)
       fail_with_error("thrasher fsync", errno);
