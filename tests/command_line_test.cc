@@ -103,15 +103,17 @@ TEST(CommandLine, ReadOnlyTargetIsUsedOnlyWhenNothingWrites) {
   chmod(target.c_str(), 0444);
   const std::optional<std::vector<std::string>> as_user = as_ordinary_user();
   if (!as_user) GTEST_SKIP() << "needs setpriv to drop root";
+  const std::string program = program_for_other_users(scratch);
+  ASSERT_NE(program, "");
   std::vector<std::string> writing = *as_user;
-  writing.insert(writing.end(), {iothrash_path(), target, "1", "0.1", "0", "4096", "1", "1"});
+  writing.insert(writing.end(), {program, target, "1", "0.1", "0", "4096", "1", "1"});
   const run_result refused = run_command(writing);
   EXPECT_EQ(refused.err, "open: Permission denied\n");
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(refused.out, "");
 
   std::vector<std::string> reading = *as_user;
-  reading.insert(reading.end(), {iothrash_path(), target, "1", "0", "1", "4096", "1", "1"});
+  reading.insert(reading.end(), {program, target, "1", "0", "1", "4096", "1", "1"});
   const run_result used = run_command(reading);
   EXPECT_EQ(used.exit_status, 0) << used.err;
   EXPECT_EQ(lines_of(used.out).size(), 4u) << used.out;
@@ -125,10 +127,11 @@ TEST(CommandLine, ThreadCreationFailureIsReported) {
   if (!have_program("prlimit")) GTEST_SKIP() << "needs prlimit";
   const std::optional<std::vector<std::string>> as_user = as_ordinary_user();
   if (!as_user) GTEST_SKIP() << "needs setpriv to drop root";
+  const std::string program = program_for_other_users(scratch);
+  ASSERT_NE(program, "");
   std::vector<std::string> argv = *as_user;
-  chmod(scratch.path.c_str(), 0755);
-  argv.insert(argv.end(), {"prlimit", "--nproc=20", iothrash_path(), target, "1000", "0", "0",
-                           "4096", "1", "1"});
+  argv.insert(argv.end(),
+              {"prlimit", "--nproc=20", program, target, "1000", "0", "0", "4096", "1", "1"});
   const run_result result = run_command(argv);
   EXPECT_EQ(result.err, "pthread_create: Resource temporarily unavailable\n");
   EXPECT_EQ(result.exit_status, 1);
@@ -154,28 +157,101 @@ TEST(CommandLine, AllocationFailureIsReported) {
   EXPECT_TRUE(result.out.empty() || lines_of(result.out).size() == 3) << result.out;
 }
 
+// The descriptor numbers of the calls that `trace` (strace -f, one file)
+// shows on the target: its seek, its transfers and anything written to it.
+std::vector<int> descriptors_used_on_target(const std::string& trace) {
+  std::vector<int> descriptors;
+  for (const std::string& line : lines_of(read_file(trace))) {
+    const size_t name_at = line.find_first_not_of("0123456789 ");
+    const size_t paren = line.find('(', name_at);
+    if (name_at == std::string::npos || paren == std::string::npos) continue;
+    const std::string name = line.substr(name_at, paren - name_at);
+    for (const char* used : {"lseek", "pread64", "pwrite64", "read", "write", "fsync"}) {
+      if (name == used) descriptors.push_back(atoi(line.c_str() + paren + 1));
+    }
+  }
+  return descriptors;
+}
+
+// With a standard descriptor closed, the target must not take its number:
+// the report or a message would then be written into the target.
 TEST(CommandLine, ClosedStandardDescriptorsNeverReachTheTarget) {
+  SKIP_UNLESS_PROGRAM("strace");
   scratch_dir scratch(direct_io_scratch_parent());
   struct {
     const char* name;
     const char* redirection;
     const char* io_size;
     std::string expected_stderr;
+    int expected_status;
   } const cases[] = {
       // The report cannot be written, so the run ends with that report.
-      {"stdout closed", ">&-", "4096", "stdout: Bad file descriptor\n"},
+      {"stdout closed", ">&-", "4096", "stdout: Bad file descriptor\n", 1},
       // The failure message has nowhere to go, but must not go into the target.
-      {"stderr closed", "2>&-", "131072", ""},
-      {"stdin closed", "<&-", "131072", "file is smaller than io_size\n"},
+      {"stderr closed", "2>&-", "131072", "", 1},
+      {"stdin closed", "<&-", "4096", "", 0},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string target = scratch.make_file(c.name, 65536);
-    const run_result result =
-        run_command({"/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + c.redirection,
-                     iothrash_path(), target, "1", "0.5", "0", c.io_size, "1", "1"});
-    EXPECT_EQ(result.err, c.expected_stderr) << c.name;
-    EXPECT_EQ(result.exit_status, 1) << c.name;
-    EXPECT_EQ(read_file(target), std::string(65536, '\0')) << c.name << ": the target changed";
+    const std::string trace = scratch.path + "/" + c.name + ".trace";
+    const run_result result = run_command({"strace",
+                                           "-f",
+                                           "-qq",
+                                           "-e",
+                                           "signal=none",
+                                           "-o",
+                                           trace,
+                                           "-P",
+                                           target,
+                                           "/bin/sh",
+                                           "-c",
+                                           std::string("exec \"$0\" \"$@\" ") + c.redirection,
+                                           iothrash_path(),
+                                           target,
+                                           "1",
+                                           "0.5",
+                                           "0",
+                                           c.io_size,
+                                           "1",
+                                           "1"});
+    EXPECT_EQ(result.err, c.expected_stderr);
+    EXPECT_EQ(result.exit_status, c.expected_status);
+    const std::vector<int> descriptors = descriptors_used_on_target(trace);
+    EXPECT_FALSE(descriptors.empty()) << "the trace shows no call on the target";
+    for (int fd : descriptors) EXPECT_GT(fd, 2) << "the target used a standard descriptor";
+  }
+}
+
+// The same where /dev/null cannot be opened, as in a chroot or a container
+// without it: an empty /dev in a mount namespace of the run's own.
+TEST(CommandLine, ClosedStandardDescriptorsNeverReachTheTargetWithoutDevNull) {
+  SKIP_UNLESS_ROOT();
+  SKIP_UNLESS_PROGRAM("unshare");
+  scratch_dir scratch;  // ext4 under /tmp: outside /dev, and it takes direct I/O
+  struct {
+    const char* name;
+    const char* redirection;
+    const char* io_size;
+    std::string expected_stderr;
+    std::string never_in_target;
+  } const cases[] = {
+      {"stdout closed", ">&-", "4096", "stdout: Bad file descriptor\n", "latency (ms)"},
+      {"stderr closed", "2>&-", "131072", "", "file is smaller"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = scratch.make_file(c.name, 65536);
+    const run_result result = run_command(
+        {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+         std::string("mount -t tmpfs empty /dev && test ! -e /dev/null && exec \"$0\" \"$@\" ") +
+             c.redirection,
+         iothrash_path(), target, "1", "0.5", "0", c.io_size, "1", "1"});
+    EXPECT_EQ(result.err, c.expected_stderr);
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string after = read_file(target);
+    EXPECT_EQ(after.size(), 65536u);
+    EXPECT_EQ(after.find(c.never_in_target), std::string::npos) << "written into the target";
   }
 }
 

@@ -3,11 +3,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>  // makedev; FreeBSD declares it in <sys/types.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -310,11 +315,11 @@ std::string scratch_dir::make_file(const std::string& name, long long size_bytes
   return file;
 }
 
-loop_device::loop_device(const std::string& backing_file) {
+loop_device::loop_device(const std::string& backing_file, bool scan_partitions) {
   std::string output;
-  if (run_shell_quietly("losetup --find --show " + shell_quote(backing_file), &output) == 0) {
-    path = output.substr(0, output.find('\n'));
-  }
+  const std::string command = std::string("losetup --find --show ") +
+                              (scan_partitions ? "--partscan " : "") + shell_quote(backing_file);
+  if (run_shell_quietly(command, &output) == 0) path = output.substr(0, output.find('\n'));
 }
 
 loop_device::~loop_device() {
@@ -323,23 +328,77 @@ loop_device::~loop_device() {
   }
 }
 
-mounted_ext4::mounted_ext4(const scratch_dir& where, long long image_bytes) {
-  const std::string image = where.make_file("ext4.img", image_bytes);
-  const std::string point = where.path + "/mnt";
-  mkdir(point.c_str(), 0755);
-  if (run_shell_quietly("mkfs.ext4 -q -F " + shell_quote(image), &error) != 0) return;
-  if (run_shell_quietly("mount -o loop " + shell_quote(image) + " " + shell_quote(point), &error) !=
-      0) {
-    return;
+std::string partition_node(const loop_device& device, int number, const std::string& folder) {
+  const std::string name = device.path.substr(device.path.rfind('/') + 1);
+  const std::string numbers_file =
+      "/sys/class/block/" + name + "/" + name + "p" + std::to_string(number) + "/dev";
+  // The kernel does not always read the table when the device is attached;
+  // partx asks it to (and fails, harmlessly, when it already has).
+  std::string numbers = read_file(numbers_file);
+  if (numbers.empty()) run_shell_quietly("partx -a " + shell_quote(device.path));
+  for (int attempt = 0; attempt < 50 && numbers.empty(); ++attempt) {
+    usleep(100000);
+    numbers = read_file(numbers_file);
   }
-  mount_point = point;
-  error.clear();
+  unsigned major_number = 0, minor_number = 0;
+  if (sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2) return "";
+  const std::string node = folder + "/" + name + "p" + std::to_string(number);
+  if (mknod(node.c_str(), S_IFBLK | 0600, makedev(major_number, minor_number)) != 0) return "";
+  return node;
 }
 
-mounted_ext4::~mounted_ext4() {
-  if (mount_point.empty()) return;
-  if (run_shell_quietly("umount " + shell_quote(mount_point)) == 0) return;
+namespace {
+
+// mkfs.ext4 on `device`, then mount it on `point`: "" or what went wrong.
+std::string make_and_mount_ext4(const std::string& device, const std::string& point) {
+  std::string output;
+  mkdir(point.c_str(), 0755);
+  if (run_shell_quietly(
+          "mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 " + shell_quote(device),
+          &output) != 0) {
+    return "mkfs.ext4: " + output;
+  }
+  if (run_shell_quietly("mount " + shell_quote(device) + " " + shell_quote(point), &output) != 0) {
+    return "mount: " + output;
+  }
+  return "";
+}
+
+}  // namespace
+
+mounted_ext4::mounted_ext4(const scratch_dir& where, long long image_bytes) {
+  error = make_and_mount_ext4(where.make_file("ext4.img", image_bytes), where.path + "/mnt");
+  if (error.empty()) mount_point = where.path + "/mnt";
+}
+
+mounted_ext4::mounted_ext4(const std::string& device, const std::string& point) {
+  error = make_and_mount_ext4(device, point);
+  if (error.empty()) mount_point = point;
+}
+
+bool mounted_ext4::unmount() {
+  if (mount_point.empty()) return true;
+  if (run_shell_quietly("umount " + shell_quote(mount_point)) == 0) {
+    mount_point.clear();
+    return true;
+  }
   // Something still holds it: detach it now, let the kernel finish later.
   run_shell_quietly("umount -l " + shell_quote(mount_point));
   ADD_FAILURE() << "had to unmount " << mount_point << " lazily: something still held it";
+  mount_point.clear();
+  return false;
+}
+
+mounted_ext4::~mounted_ext4() {
+  unmount();
+}
+
+std::string program_for_other_users(const scratch_dir& scratch) {
+  const std::string copy = scratch.path + "/iothrash";
+  chmod(scratch.path.c_str(), 0755);
+  std::error_code error;
+  std::filesystem::copy_file(iothrash_path(), copy,
+                             std::filesystem::copy_options::overwrite_existing, error);
+  if (error || chmod(copy.c_str(), 0755) != 0) return "";
+  return copy;
 }

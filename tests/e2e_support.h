@@ -108,25 +108,42 @@ std::string record_report(const scratch_dir& scratch, const std::vector<std::str
 // tmpfs does (fast), else /var/tmp.
 const char* direct_io_scratch_parent();
 
-// A loop block device over a file, detached when the test ends.
+// A loop block device over a file, detached when the test ends. With
+// `scan_partitions`, the kernel reads the file's partition table and makes a
+// block device of each partition (named by partition_node()).
 struct loop_device {
-  explicit loop_device(const std::string& backing_file);
+  explicit loop_device(const std::string& backing_file, bool scan_partitions = false);
   ~loop_device();
   loop_device(const loop_device&) = delete;
   loop_device& operator=(const loop_device&) = delete;
   std::string path;  // empty when it could not be attached
 };
 
-// A small ext4 image mounted with -o loop on a folder, unmounted when the test
-// ends.
+// A device node in `folder` for partition `number` of `device`, made from the
+// numbers the kernel gives it (no udev needed); empty when it has none.
+std::string partition_node(const loop_device& device, int number, const std::string& folder);
+
+// A new ext4 file system, mounted; unmounted when the test ends. Made with
+// every inode table and the journal written at once, so that nothing writes
+// to it in the background once it is mounted.
 struct mounted_ext4 {
+  // An image of `image_bytes` in `where`, mounted -o loop on where/mnt.
   mounted_ext4(const scratch_dir& where, long long image_bytes);
+  // Made on `device` (a block device), mounted on `mount_point` (created).
+  mounted_ext4(const std::string& device, const std::string& mount_point);
   ~mounted_ext4();
   mounted_ext4(const mounted_ext4&) = delete;
   mounted_ext4& operator=(const mounted_ext4&) = delete;
-  std::string mount_point;  // empty when it could not be mounted
+  // Unmounts it now; false (and a test failure) when it cannot.
+  bool unmount();
+  std::string mount_point;  // empty when it could not be mounted, or is unmounted
   std::string error;        // why not
 };
+
+// A copy of the program that any user can run, in `scratch` (made searchable
+// for all): the checkout it was built in may sit in a folder only its owner
+// can enter, such as /root or one made by mktemp -d.
+std::string program_for_other_users(const scratch_dir& scratch);
 
 // Skips the test unless it runs as root.
 #define SKIP_UNLESS_ROOT()                                \

@@ -536,3 +536,83 @@ TEST(LoadTargets, BlockDeviceIsSizedBySeekingToItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+const char kDeviceBusy[] = "open: Device or resource busy\n";
+
+// A write run must never reach a device whose file system is mounted; a
+// read-only run may, and the same device, once free, takes writes.
+TEST(LoadTargets, WriteRunOnAMountedDeviceIsRefusedBeforeAnythingIsWritten) {
+  SKIP_UNLESS_ROOT();
+  SKIP_UNLESS_PROGRAM("losetup");
+  SKIP_UNLESS_PROGRAM("mkfs.ext4");
+  scratch_dir scratch;  // declared first: it holds the image and must outlive the mount
+  const std::string image = scratch.make_file("image", 32 << 20);
+  loop_device device(image);
+  if (device.path.empty()) GTEST_SKIP() << "cannot attach a loop device";
+  mounted_ext4 file_system(device.path, scratch.path + "/mnt");
+  ASSERT_NE(file_system.mount_point, "") << file_system.error;
+  ASSERT_TRUE(write_file(file_system.mount_point + "/kept", "a file the run must not destroy"));
+  ASSERT_EQ(run_command({"sync"}).exit_status, 0);
+  const std::string image_before = read_file(image);
+
+  const run_result refused = run_iothrash({device.path, "2", "0.5", "0.5", "4096", "1", "1"});
+  EXPECT_EQ(refused.err, kDeviceBusy);
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_EQ(refused.out, "");
+
+  const run_result reading = run_iothrash({device.path, "2", "0", "1", "4096", "1", "1"});
+  EXPECT_EQ(reading.exit_status, 0) << reading.err;
+  EXPECT_EQ(lines_of(reading.out).size(), kHeaderLines + 1) << reading.out;
+
+  ASSERT_EQ(run_command({"sync"}).exit_status, 0);
+  EXPECT_TRUE(read_file(image) == image_before) << "the mounted file system's image changed";
+  EXPECT_EQ(read_file(file_system.mount_point + "/kept"), "a file the run must not destroy");
+
+  ASSERT_TRUE(file_system.unmount());
+  const run_result writing = run_iothrash({device.path, "2", "0.5", "0.5", "4096", "1", "1"});
+  EXPECT_EQ(writing.exit_status, 0) << writing.err;
+  EXPECT_EQ(lines_of(writing.out).size(), kHeaderLines + 1) << writing.out;
+}
+
+// A DOS partition table with one Linux partition of `nr_sectors` from sector
+// `first_sector`, written over the first sector of `path`.
+bool write_partition_table(const std::string& path, uint32_t first_sector, uint32_t nr_sectors) {
+  unsigned char sector[512] = {};
+  unsigned char* const entry = sector + 446;
+  entry[4] = 0x83;  // Linux
+  for (int i = 0; i < 4; ++i) {
+    entry[8 + i] = static_cast<unsigned char>(first_sector >> (8 * i));
+    entry[12 + i] = static_cast<unsigned char>(nr_sectors >> (8 * i));
+  }
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  const int fd = open(path.c_str(), O_WRONLY);
+  if (fd < 0) return false;
+  const bool written = pwrite(fd, sector, sizeof sector, 0) == sizeof sector;
+  close(fd);
+  return written;
+}
+
+TEST(LoadTargets, WriteRunOnADiskWithAMountedPartitionIsRefused) {
+  SKIP_UNLESS_ROOT();
+  SKIP_UNLESS_PROGRAM("losetup");
+  SKIP_UNLESS_PROGRAM("mkfs.ext4");
+  scratch_dir scratch;
+  const std::string image = scratch.make_file("disk", 48 << 20);
+  ASSERT_TRUE(write_partition_table(image, 2048, 32 << 11));  // 32 MiB from 1 MiB on
+  loop_device disk(image, /*scan_partitions=*/true);
+  if (disk.path.empty()) GTEST_SKIP() << "cannot attach a loop device";
+  const std::string partition = partition_node(disk, 1, scratch.path);
+  ASSERT_NE(partition, "") << "the kernel made no partition of " << disk.path;
+  mounted_ext4 file_system(partition, scratch.path + "/mnt");
+  ASSERT_NE(file_system.mount_point, "") << file_system.error;
+
+  const run_result refused = run_iothrash({disk.path, "2", "1", "0", "4096", "1", "1"});
+  EXPECT_EQ(refused.err, kDeviceBusy);
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_EQ(refused.out, "");
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/failure.h"
@@ -11,22 +12,31 @@
 
 namespace {
 
+bool is_block_device(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISBLK(status.st_mode);
+}
+
 // With standard output or error closed, the target would take its number and
-// the report or a failure message would be written into the target. Each
-// closed one is held by /dev/null opened read-only, so that writing to it
-// fails instead: a closed standard output ends the run with its report.
-void hold_standard_descriptors() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDONLY);
-  }
+// the report or a failure message would be written into the target. The
+// target is moved above them and the low number closed again, so writing to
+// a closed one still fails (a closed standard output ends the run with its
+// report), with no need for /dev/null, which a chroot or container may lack.
+int above_standard_descriptors(int fd) {
+  if (fd > STDERR_FILENO) return fd;
+  const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+  if (high < 0) fail_with_error("open", errno);
+  close(fd);
+  return high;
 }
 
 }  // namespace
 
 void start_run() {
-  hold_standard_descriptors();
-  config.fd = open(config.filename, open_flags_for(config.write_fraction_of_io));
-  if (config.fd < 0) fail_with_error("open", errno);
+  const int fd = open(config.filename, open_flags_for(config.write_fraction_of_io,
+                                                      is_block_device(config.filename)));
+  if (fd < 0) fail_with_error("open", errno);
+  config.fd = above_standard_descriptors(fd);
   // Devices report no size in stat(); the seek to the end works for both.
   config.file_size = lseek(config.fd, 0, SEEK_END);
   if (config.file_size == -1) fail_with_error("lseek", errno);
