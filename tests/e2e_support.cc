@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "common/now_seconds.h"
@@ -169,6 +170,28 @@ run_result run_iothrash(const std::vector<std::string>& arguments, const run_opt
   std::vector<std::string> argv = {iothrash_path()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return run_command(argv, options);
+}
+
+std::optional<report_line> parse_data_line(const std::string& line) {
+  static const std::regex pattern = [] {
+    const std::string n = R"((-?[0-9]+\.[0-9]|inf|-?nan))";
+    const std::string half = " *" + n + " +" + n + " +" + n + " +" + n + " +" + n;
+    return std::regex("^ *" + n + " \\|" + half + " \\|" + half + "$");
+  }();
+  std::smatch match;
+  if (!std::regex_match(line, match, pattern)) return std::nullopt;
+  report_line figures;
+  for (size_t i = 0; i < figures.size(); ++i)
+    figures[i] = strtod(match[i + 1].str().c_str(), nullptr);
+  // Printing the figures again must give the very same text: that pins every
+  // width and separator, not just the order of the fields.
+  char again[512];
+  snprintf(again, sizeof again,
+           "%7.1f |%7.1f %5.1f %6.1f %6.1f %6.1f |%7.1f %5.1f %6.1f %6.1f %6.1f", figures[0],
+           figures[1], figures[2], figures[3], figures[4], figures[5], figures[6], figures[7],
+           figures[8], figures[9], figures[10]);
+  if (line != again) return std::nullopt;
+  return figures;
 }
 
 std::string usage_message(const std::string& program_name) {

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,19 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
 
 // Runs iothrash with `arguments` after its name.
 run_result run_iothrash(const std::vector<std::string>& arguments, const run_options& options = {});
+
+// One data line's eleven figures: total iops, then rate, min, avg, max and
+// sdev of the reads (1..5) and of the writes (6..10).
+using report_line = std::array<double, 11>;
+constexpr int kReads = 1;
+constexpr int kWrites = 6;
+// Added to kReads or kWrites: the figures of one half of a line.
+constexpr int kRate = 0, kMinMs = 1, kAvgMs = 2, kMaxMs = 3, kSdevMs = 4;
+
+// The figures of `line` when it is exactly what the line format prints for
+// them; nothing otherwise (a header, a cut line, a wrong width, a stray
+// character).
+std::optional<report_line> parse_data_line(const std::string& line);
 
 // The usage message as iothrash prints it for `program_name`.
 std::string usage_message(const std::string& program_name);

@@ -326,40 +326,6 @@ TEST(LoadPattern, ThrashersMakeNoSystemCallsButTransfersFsyncsAndLockWaits) {
   EXPECT_EQ(nr_thrashers, 3);
 }
 
-TEST(LoadPattern, WritesStoreOnlyTheZeroedBuffer) {
-  // A write must never put stale process memory on the target: whatever a
-  // block holds afterwards is what it held before or the zeroed buffer.
-  scratch_dir scratch(direct_io_scratch_parent());
-  const std::string target = scratch.path + "/target";
-  const long long io_size = 4096;
-  const std::string before(256 * io_size, '\xAB');
-  {
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, before.data(), before.size()), static_cast<ssize_t>(before.size()));
-    close(fd);
-  }
-  // Fresh memory from the system is zero anyway; MALLOC_PERTURB_ makes the C
-  // library fill each allocation with other bytes, so only a buffer the
-  // program zeroes itself writes zeros.
-  run_options options;
-  options.environment = {"MALLOC_PERTURB_=85"};
-  const run_result result =
-      run_iothrash({target, "1", "1", "0", std::to_string(io_size), "1", "1"}, options);
-  ASSERT_EQ(result.exit_status, 0) << result.err;
-  const std::string after = read_file(target);
-  ASSERT_EQ(after.size(), before.size());
-  int nr_zeroed = 0;
-  for (size_t at = 0; at < after.size(); at += io_size) {
-    const std::string block = after.substr(at, io_size);
-    const bool untouched = block == before.substr(at, io_size);
-    const bool zeroed = block == std::string(io_size, '\0');
-    EXPECT_TRUE(untouched || zeroed) << "block at " << at << " holds something else";
-    nr_zeroed += zeroed;
-  }
-  EXPECT_GT(nr_zeroed, 0) << "no block was written";
-}
-
 struct fault_case {
   const char* name;
   std::vector<std::string> strace_options;  // after "-P target"

@@ -16,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,37 +30,7 @@ const std::string kHeader[3] = {
     "   iops |   iops   min    avg    max   sdev |   iops   min    avg    max   sdev",
     "--------+-----------------------------------+----------------------------------",
 };
-constexpr char kLineFormat[] =
-    "%7.1f |%7.1f %5.1f %6.1f %6.1f %6.1f |%7.1f %5.1f %6.1f %6.1f %6.1f";
 constexpr int kFieldWidths[11] = {7, 7, 5, 6, 6, 6, 7, 5, 6, 6, 6};
-
-// One data line's eleven figures: total iops, then rate, min, avg, max and
-// sdev of the reads (1..5) and of the writes (6..10).
-using report_line = std::array<double, 11>;
-constexpr int kReads = 1;
-constexpr int kWrites = 6;
-
-// The figures of `line` when it is exactly what the line format prints for
-// them; nothing otherwise (a cut line, a wrong width, a stray character).
-std::optional<report_line> parse_data_line(const std::string& line) {
-  static const std::regex pattern = [] {
-    const std::string n = R"((-?[0-9]+\.[0-9]|inf|-?nan))";
-    const std::string half = " *" + n + " +" + n + " +" + n + " +" + n + " +" + n;
-    return std::regex("^ *" + n + " \\|" + half + " \\|" + half + "$");
-  }();
-  std::smatch match;
-  if (!std::regex_match(line, match, pattern)) return std::nullopt;
-  report_line figures;
-  for (size_t i = 0; i < figures.size(); ++i)
-    figures[i] = strtod(match[i + 1].str().c_str(), nullptr);
-  // Printing the figures again must give the very same text: that pins every
-  // width and separator, not just the order of the fields.
-  char again[512];
-  snprintf(again, sizeof again, kLineFormat, figures[0], figures[1], figures[2], figures[3],
-           figures[4], figures[5], figures[6], figures[7], figures[8], figures[9], figures[10]);
-  if (line != again) return std::nullopt;
-  return figures;
-}
 
 bool figures_fit(const report_line& figures) {
   for (size_t i = 0; i < figures.size(); ++i) {
