@@ -9,7 +9,9 @@ cmake --build --preset default --target iothrash -j"$(nproc)" >/dev/null
 scratch_dir=$(mktemp -d "${TMPDIR:-/tmp}/iothrash-demo-XXXXXX")
 trap 'rm -rf "$scratch_dir"' EXIT
 target="$scratch_dir/target"
-# Real blocks, not a sparse file: reads of a hole never reach the disk.
-dd if=/dev/zero of="$target" bs=1M count=256 status=none
+# Written whole, not sparse or merely allocated: reads of a hole or of an
+# unwritten extent never reach the disk. Random, so that no compressing file
+# system turns it back into holes.
+dd if=/dev/urandom of="$target" bs=1M count=256 status=none
 echo "iothrash on $target: 4 threads, 30% writes, 10% of them fsynced, 4 KiB, 1 s x 10" >&2
 ./build/iothrash "$target" 4 0.3 0.1 4096 1 10
