@@ -40,13 +40,18 @@ void* thrasher(void*) {
   const uint64_t io_size = config.io_size;
   const double write_fraction_of_io = config.write_fraction_of_io;
   // Reads land in a buffer of their own: what they bring back (zeros, copies
-  // of other blocks) never reaches a write.
+  // of other blocks) never reaches a write. A run that never writes needs no
+  // write buffer.
   uint64_t* const read_buffer = allocate_buffer(io_size);
-  uint64_t* const write_buffer = allocate_buffer(io_size);
+  const bool writes_at_all = write_fraction_of_io > 0;
+  uint64_t* const write_buffer = writes_at_all ? allocate_buffer(io_size) : nullptr;
   const size_t nr_words = io_size / sizeof(uint64_t);
-  uint64_t seed = write_data_seed(write_buffer);
-  fill_random_words(write_buffer, nr_words, &seed);
-  write_masks masks = {next_random_word(&seed), 0, 0};
+  write_masks masks = {0, 0, 0};
+  if (writes_at_all) {
+    uint64_t seed = write_data_seed(write_buffer);
+    fill_random_words(write_buffer, nr_words, &seed);
+    masks.base = next_random_word(&seed);
+  }
   const uint64_t nr_blocks = count_whole_blocks(static_cast<uint64_t>(config.file_size), io_size);
   const double nr_blocks_as_double = static_cast<double>(nr_blocks);
   const double fsync_threshold = write_fraction_of_io * config.fsync_fraction_of_writes;
