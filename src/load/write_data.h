@@ -43,11 +43,23 @@ struct write_masks {
 };
 
 // One pass over the buffer, outside the timed span, before each write: it
-// then holds what no earlier write of this thread stored.
+// then holds what no earlier write of this thread stored. `nr_words` is a
+// multiple of 8.
 inline void prepare_next_write(uint64_t* words, size_t nr_words, write_masks* masks) {
   masks->nr_writes += 1;
   const uint64_t next_mask = mix_bits(masks->base + masks->nr_writes);
   const uint64_t change = next_mask ^ masks->mask_in_use;
-  for (size_t i = 0; i < nr_words; ++i) words[i] ^= change;
+  // io_size is a multiple of 512 bytes, so the words come in whole sectors of
+  // 64: eight at a time lets the compiler use vector XORs at plain -O2.
+  for (size_t i = 0; i < nr_words; i += 8) {
+    words[i] ^= change;
+    words[i + 1] ^= change;
+    words[i + 2] ^= change;
+    words[i + 3] ^= change;
+    words[i + 4] ^= change;
+    words[i + 5] ^= change;
+    words[i + 6] ^= change;
+    words[i + 7] ^= change;
+  }
   masks->mask_in_use = next_mask;
 }
