@@ -108,7 +108,10 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
     }
     dup2(err_pipe[1], STDERR_FILENO);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
-    execvpe(child_argv[0], child_argv.data(), envp.data());
+    // execvp() searches PATH and passes on `environ`; execvpe(), which takes
+    // the environment as an argument, is a GNU extension.
+    environ = envp.data();
+    execvp(child_argv[0], child_argv.data());
     _exit(127);
   }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>  // SIGINT, the default stop signal
 #include <stdint.h>
 
 #include <array>

@@ -4,13 +4,18 @@
 #include <errno.h>
 #include <math.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+// openpty(): <pty.h> on Linux, <libutil.h> on FreeBSD; -lutil on both.
+#ifdef __FreeBSD__
+#include <libutil.h>
+#else
+#include <pty.h>
+#endif
 
 #include <array>
 #include <functional>
