@@ -1,6 +1,7 @@
-// The tool as it is installed: `cmake --install` into a scratch prefix, and
-// the Debian package CPack makes, read with dpkg-deb, unpacked and run, and,
-// as root, installed with dpkg, used from the PATH and removed again.
+// The tool as it is built by others and installed: a packager's plain build,
+// `cmake --install` into a scratch prefix, and the Debian package CPack
+// makes, checked by lintian, read with dpkg-deb, unpacked and run, and, as
+// root, installed with dpkg, used from the PATH and removed again.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -114,6 +115,40 @@ TEST(Install, PutsTheProgramsAndTheManualUnderThePrefix) {
     const run_result shown = run_command({"man", page}, options);
     EXPECT_EQ(shown.exit_status, 0) << page << ": " << shown.err;
     EXPECT_NE(shown.out.find("PLOTTING A REPORT"), std::string::npos) << page << ":\n" << shown.out;
+  }
+}
+
+// A packager's plain `cmake -S . -B build && cmake --build build` must build
+// whatever new warning a newer compiler finds; the presets that developers
+// and CI use must stop on it. -Wpadded stands for that new warning: the
+// statistics records are padded to a cache line, so it fires. One object is
+// built in each configuration, to keep the test short.
+TEST(Build, PlainBuildShowsWarningsThatThePresetsMakeFatal) {
+  scratch_dir scratch;
+  struct {
+    const char* name;
+    std::vector<std::string> preset;
+    const char* expected_diagnostic;
+    bool expected_to_build;
+  } const configurations[] = {
+      {"plain", {}, "warning: padding struct size", true},
+      {"default preset", {"--preset", "default"}, "error: padding struct size", false},
+  };
+  for (const auto& c : configurations) {
+    SCOPED_TRACE(c.name);
+    const std::string build = scratch.path + "/" + c.name;
+    std::vector<std::string> configure = {IOTHRASH_CMAKE};
+    configure.insert(configure.end(), c.preset.begin(), c.preset.end());
+    configure.insert(configure.end(), {"-S", source_path("."), "-B", build, "-G", "Unix Makefiles",
+                                       "-DBUILD_TESTING=OFF", "-DCMAKE_CXX_FLAGS=-Wpadded"});
+    const run_result configured = run_command(configure, patiently(120));
+    ASSERT_EQ(configured.exit_status, 0) << configured.out << configured.err;
+    const run_result built =
+        run_command({IOTHRASH_CMAKE, "--build", build, "--target", "src/load/interval_stats.cc.o"},
+                    patiently(120));
+    const std::string output = built.out + built.err;
+    EXPECT_NE(output.find(c.expected_diagnostic), std::string::npos) << output;
+    EXPECT_EQ(built.exit_status == 0, c.expected_to_build) << output;
   }
 }
 
