@@ -74,7 +74,18 @@ run_result run_command(const std::vector<std::string>& argv, const run_options& 
   if (pipe(err_pipe) != 0) abort();
 
   std::vector<std::string> environment_entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment_entries.push_back(*entry);
+  // An extra entry replaces the inherited one of its name: getenv() and
+  // execvp() would find the first of two.
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string inherited = *entry;
+    const size_t equals = inherited.find('=');
+    const std::string name = inherited.substr(0, equals + 1);
+    bool replaced = false;
+    for (const std::string& extra : options.environment) {
+      replaced |= equals != std::string::npos && extra.starts_with(name);
+    }
+    if (!replaced) environment_entries.push_back(inherited);
+  }
   for (const std::string& extra : options.environment) environment_entries.push_back(extra);
   std::vector<char*> envp;
   for (std::string& entry : environment_entries) envp.push_back(entry.data());

@@ -40,7 +40,8 @@ struct run_options {
   // at stdout_path holds this many newlines.
   int stop_after_lines = 0;
   int stop_signal = SIGINT;
-  // Extra environment entries, "NAME=value".
+  // Extra environment entries, "NAME=value", each replacing any inherited
+  // entry of its name.
   std::vector<std::string> environment;
 };
 
