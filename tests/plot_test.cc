@@ -115,8 +115,7 @@ TEST(Plot, DrawsReportsOfRealRuns) {
        with_inserted(mixed, 5, kHeader) + kHeader, "saved.d/headers.png", true, true},
       // Fields wider than the table's, and intervals in which nothing at all,
       // or only one operation of a kind, completed.
-      {"a name awk would take for an assignment", "qd=32.txt", read_only, "qd=32.png", true,
-       false},
+      {"a name awk would take for an assignment", "qd=32.txt", read_only, "qd=32.png", true, false},
       {"widened fields and empty intervals", ".wide",
        std::string(kHeader) +
            "123456.7 |123456.7 1000.0 1500.0 2000.0  300.0 |    0.0   inf   -nan    0.0   -nan\n"
@@ -313,7 +312,11 @@ TEST(Plot, CommandLine) {
        1,
        "iothrash-plot: " + link + ": would overwrite the report\n",
        ""},
-      {"-o naming a folder", {"-o", folder, "REPORT"}, 1, "iothrash-plot: " + folder + ": Is a directory\n", ""},
+      {"-o naming a folder",
+       {"-o", folder, "REPORT"},
+       1,
+       "iothrash-plot: " + folder + ": Is a directory\n",
+       ""},
       {"a folder named as a picture",
        {"REPORT", folder + ".png"},
        1,
@@ -433,8 +436,8 @@ std::string made_up_report(int nr_lines, double total_iops, double read_ms, doub
     char line[200];
     snprintf(line, sizeof line,
              "%7.1f |%7.1f %5.1f %6.1f %6.1f %6.1f |%7.1f %5.1f %6.1f %6.1f %6.1f\n", total,
-             total * 0.7, read_ms / 2, read_ms, read_ms * 2, read_ms / 4, total * 0.3,
-             write_ms / 2, write_ms, write_ms * 2, write_ms / 4);
+             total * 0.7, read_ms / 2, read_ms, read_ms * 2, read_ms / 4, total * 0.3, write_ms / 2,
+             write_ms, write_ms * 2, write_ms / 4);
     report += line;
   }
   return report;
@@ -554,8 +557,11 @@ TEST(Plot, SeveralReportsShareOnePicture) {
   write_file(scratch.path + "/runs.d/ext4.run.log", made_up_report(5, 100, 5, 50));
   const several_case cases[] = {
       // The second name exists and is no picture: a report to compare.
-      {"two reports, as in the older form", {"qd=32.txt", "qd=64.txt"}, "qd=32.png",
-       {"qd=32", "qd=64"}, {6, 4}},
+      {"two reports, as in the older form",
+       {"qd=32.txt", "qd=64.txt"},
+       "qd=32.png",
+       {"qd=32", "qd=64"},
+       {6, 4}},
       {"four reports of different lengths",
        {"-o", "four.png", "qd=32.txt", "qd=64.txt", "-", "runs.d/ext4.run.log"},
        "four.png",
@@ -628,7 +634,7 @@ std::string interleaved(const std::vector<host_output>& hosts) {
 
 struct combined_case {
   const char* name;
-  std::vector<host_output> hosts;  // in the order their lines come
+  std::vector<host_output> hosts;   // in the order their lines come
   std::vector<size_t> drawn_order;  // indices into hosts, as the legend lists them
 };
 
@@ -673,7 +679,8 @@ TEST(Plot, CombinedOutputIsOneReportPerHostAndTheirSum) {
       const auto block = input.datablocks.find("iops_" + std::to_string(k + 1));
       ASSERT_NE(block, input.datablocks.end()) << c.name << ": " << host.label;
       // The host's totals digit for digit, in its own datablock.
-      EXPECT_EQ(column_of(block->second, 1), totals_of(host.report)) << c.name << ": " << host.label;
+      EXPECT_EQ(column_of(block->second, 1), totals_of(host.report))
+          << c.name << ": " << host.label;
     }
     labels.push_back("all hosts");
     EXPECT_EQ(input.upper_titles, labels) << c.name;
@@ -702,7 +709,8 @@ TEST(Plot, HostsOfARealPdshRunAndTheirSum) {
   SKIP_UNLESS_PROGRAM("gnuplot");
   SKIP_UNLESS_PNG_DECODER();
   scratch_dir targets(direct_io_scratch_parent());
-  for (const char* host : {"h1", "h2", "h3"}) targets.make_file(std::string("target.") + host, 8 << 20);
+  for (const char* host : {"h1", "h2", "h3"})
+    targets.make_file(std::string("target.") + host, 8 << 20);
   run_options pdsh_options;
   pdsh_options.timeout_seconds = 60;
   // pdsh's exec module runs the command here once for each "host", with %h
@@ -741,7 +749,8 @@ TEST(Plot, HostsOfARealPdshRunAndTheirSum) {
   for (int k = 1; k <= 3; ++k) {
     const std::string host = "h" + std::to_string(k);
     ASSERT_EQ(input.datablocks.count("iops_" + std::to_string(k)), 1u) << host;
-    EXPECT_EQ(column_of(input.datablocks.at("iops_" + std::to_string(k)), 1), totals_of(reports[host]))
+    EXPECT_EQ(column_of(input.datablocks.at("iops_" + std::to_string(k)), 1),
+              totals_of(reports[host]))
         << host;
   }
 
@@ -768,7 +777,8 @@ TEST(Plot, HostsOfARealPdshRunAndTheirSum) {
   ASSERT_EQ(without_sum.error, "");
   const size_t black = black_inside_rates_graph(picture),
                black_without_sum = black_inside_rates_graph(without_sum);
-  EXPECT_GT(black, black_without_sum + 600) << black << " black pixels against " << black_without_sum;
+  EXPECT_GT(black, black_without_sum + 600)
+      << black << " black pixels against " << black_without_sum;
 }
 
 }  // namespace
