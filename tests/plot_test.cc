@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -577,7 +578,16 @@ TEST(Plot, SeveralReportsShareOnePicture) {
     const std::string copy = scratch.path + "/gnuplot-input";
     run_options options;
     options.environment = keeping_gnuplot_input(scratch, copy);
+    // Standard input open and silent, as a terminal is: a report named "-"
+    // must never be read from it.
+    int silent_input[2];
+    ASSERT_EQ(pipe(silent_input), 0);
+    options.stdin_fd = silent_input[0];
+    options.timeout_seconds = 20;
     const run_result result = run_plot_in(scratch.path, c.arguments, options);
+    close(silent_input[0]);
+    close(silent_input[1]);
+    EXPECT_FALSE(result.timed_out) << c.name;
     EXPECT_EQ(result.exit_status, 0) << c.name;
     EXPECT_EQ(result.err, "") << c.name;
     EXPECT_EQ(parse_gnuplot_input(read_file(copy)).upper_titles, c.labels) << c.name;
