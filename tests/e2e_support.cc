@@ -274,6 +274,11 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+std::string trimmed(const std::string& text) {
+  const size_t end = text.find_last_not_of(" \n");
+  return end == std::string::npos ? "" : text.substr(0, end + 1);
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream contents;

@@ -92,6 +92,10 @@ bool running_as_root();
 // Splits text into lines without their newlines (a last partial line kept).
 std::vector<std::string> lines_of(const std::string& text);
 
+// `text` without the blanks and newlines at its end, as a command's one
+// line of output.
+std::string trimmed(const std::string& text);
+
 // Reads a whole file; empty when it cannot.
 std::string read_file(const std::string& path);
 

@@ -40,11 +40,6 @@ run_options patiently(double timeout_seconds) {
   return options;
 }
 
-std::string trimmed(const std::string& text) {
-  const size_t end = text.find_last_not_of(" \n");
-  return end == std::string::npos ? "" : text.substr(0, end + 1);
-}
-
 // The regular files below `folder`, by their paths relative to it, each with
 // whether anyone may run it.
 std::map<std::string, bool> files_below(const std::string& folder) {

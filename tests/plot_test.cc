@@ -449,8 +449,7 @@ std::string made_up_report(int nr_lines, double total_iops, double read_ms, doub
 // it on to the real one.
 std::vector<std::string> keeping_gnuplot_input(const scratch_dir& scratch,
                                                const std::string& copy) {
-  std::string real = run_command({"sh", "-c", "command -v gnuplot"}).out;
-  while (!real.empty() && real.back() == '\n') real.pop_back();
+  const std::string real = trimmed(run_command({"sh", "-c", "command -v gnuplot"}).out);
   const std::string folder = scratch.path + "/bin";
   write_file(folder + "/gnuplot",
              "#!/bin/sh\ntee -- \"$IOTHRASH_TEST_GNUPLOT_INPUT\" | '" + real + "' \"$@\"\n");
@@ -509,9 +508,8 @@ std::vector<std::string> totals_of(const std::string& report) {
   std::vector<std::string> totals;
   for (const std::string& line : lines_of(report)) {
     if (!parse_data_line(line)) continue;
-    std::string total = line.substr(0, line.find('|'));
+    std::string total = trimmed(line.substr(0, line.find('|')));
     total.erase(0, total.find_first_not_of(' '));
-    total.erase(total.find_last_not_of(' ') + 1);
     totals.push_back(total);
   }
   return totals;
