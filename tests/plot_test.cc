@@ -416,6 +416,23 @@ colour_extent extent_of(const png_picture& picture, uint32_t colour) {
   return extent;
 }
 
+// Expects a line of its own colour for each of the first `nr_drawn`
+// reports, in both panels, and none of the other colours; returns where
+// each colour lies.
+std::vector<colour_extent> expect_a_colour_for_each(const png_picture& picture, size_t nr_drawn,
+                                                    const std::string& name) {
+  std::vector<colour_extent> extents;
+  for (size_t k = 0; k < std::size(kReportColours); ++k) {
+    extents.push_back(extent_of(picture, kReportColours[k]));
+    const bool drawn = k < nr_drawn;
+    EXPECT_EQ(extents[k].upper_pixels > kGraphLinePixels, drawn)
+        << name << ": colour " << k << ", " << extents[k].upper_pixels << " pixels above";
+    EXPECT_EQ(extents[k].lower_pixels > kGraphLinePixels, drawn)
+        << name << ": colour " << k << ", " << extents[k].lower_pixels << " pixels below";
+  }
+  return extents;
+}
+
 // The black pixels inside the rates' graph, clear of its border, its tick
 // labels and the title above it.
 size_t black_inside_rates_graph(const png_picture& picture) {
@@ -572,16 +589,16 @@ TEST(Plot, SeveralReportsShareOnePicture) {
        {"qd=32", "qd=64", "-", "ext4.run"},
        {6, 4, 3, 5}},
   };
+  const std::string copy = scratch.path + "/gnuplot-input";
+  run_options options;
+  options.environment = keeping_gnuplot_input(scratch, copy);
+  options.timeout_seconds = 20;
   for (const several_case& c : cases) {
-    const std::string copy = scratch.path + "/gnuplot-input";
-    run_options options;
-    options.environment = keeping_gnuplot_input(scratch, copy);
     // Standard input open and silent, as a terminal is: a report named "-"
     // must never be read from it.
     int silent_input[2];
     ASSERT_EQ(pipe(silent_input), 0);
     options.stdin_fd = silent_input[0];
-    options.timeout_seconds = 20;
     const run_result result = run_plot_in(scratch.path, c.arguments, options);
     close(silent_input[0]);
     close(silent_input[1]);
@@ -594,16 +611,8 @@ TEST(Plot, SeveralReportsShareOnePicture) {
     ASSERT_EQ(picture.error, "") << c.name;
     EXPECT_EQ(picture.width, kWidth) << c.name;
     EXPECT_EQ(picture.height, kHeight) << c.name;
-    // One colour for each report, the same in both panels, and no other.
-    std::vector<colour_extent> extents;
-    for (size_t k = 0; k < std::size(kReportColours); ++k) {
-      extents.push_back(extent_of(picture, kReportColours[k]));
-      const bool drawn = k < c.lengths.size();
-      EXPECT_EQ(extents[k].upper_pixels > kGraphLinePixels, drawn)
-          << c.name << ": colour " << k << ", " << extents[k].upper_pixels << " pixels above";
-      EXPECT_EQ(extents[k].lower_pixels > kGraphLinePixels, drawn)
-          << c.name << ": colour " << k << ", " << extents[k].lower_pixels << " pixels below";
-    }
+    const std::vector<colour_extent> extents =
+        expect_a_colour_for_each(picture, c.lengths.size(), c.name);
     // Nor the one report's reads and writes.
     for (uint32_t colour : {kReadColour, kWriteColour}) {
       const colour_extent extent = extent_of(picture, colour);
@@ -701,19 +710,11 @@ TEST(Plot, CombinedOutputIsOneReportPerHostAndTheirSum) {
     ASSERT_NE(sum, input.datablocks.end()) << c.name;
     EXPECT_EQ(column_of(sum->second, 1), sums_of(reports)) << c.name;
 
-    // A line of its own colour for each host, in both panels.
     const png_picture picture = read_png(scratch.path + "/hosts.png");
     ASSERT_EQ(picture.error, "") << c.name;
     EXPECT_EQ(picture.width, kWidth) << c.name;
     EXPECT_EQ(picture.height, kHeight) << c.name;
-    for (size_t k = 0; k < std::size(kReportColours); ++k) {
-      const colour_extent extent = extent_of(picture, kReportColours[k]);
-      const bool drawn = k < c.hosts.size();
-      EXPECT_EQ(extent.upper_pixels > kGraphLinePixels, drawn)
-          << c.name << ": colour " << k << ", " << extent.upper_pixels << " pixels above";
-      EXPECT_EQ(extent.lower_pixels > kGraphLinePixels, drawn)
-          << c.name << ": colour " << k << ", " << extent.lower_pixels << " pixels below";
-    }
+    expect_a_colour_for_each(picture, c.hosts.size(), c.name);
   }
 }
 
