@@ -114,9 +114,9 @@ TEST(Plot, DrawsReportsOfRealRuns) {
        true, true},
       {"headers repeated inside and at the end", "saved.d/headers",
        with_inserted(mixed, 5, kHeader) + kHeader, "saved.d/headers.png", true, true},
+      {"a name awk would take for an assignment", "qd=32.txt", read_only, "qd=32.png", true, false},
       // Fields wider than the table's, and intervals in which nothing at all,
       // or only one operation of a kind, completed.
-      {"a name awk would take for an assignment", "qd=32.txt", read_only, "qd=32.png", true, false},
       {"widened fields and empty intervals", ".wide",
        std::string(kHeader) +
            "123456.7 |123456.7 1000.0 1500.0 2000.0  300.0 |    0.0   inf   -nan    0.0   -nan\n"
